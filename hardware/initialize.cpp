@@ -1,0 +1,70 @@
+// First initialisation of a found board: memory size, variant, mode table,
+// memory clock, memory windows and the hardware description.
+#include "miniport/register_access.h"
+#include "miniport/torvic.h"
+
+namespace {
+
+// Installed memory: 2 MiB, 4 MiB with either strap, 8 MiB with both.
+constexpr ULONG MEMORY_SIZE_BASE = 0x200000;
+constexpr ULONG MEMORY_SIZE_STRAPPED = 0x400000;
+
+// The XY windows are opened 8 KiB wide.
+constexpr ULONG XY_WINDOW_LENGTH = 0x2000;
+
+// The variant code is the high half of the board's PCI_SUBSYSTEM dword.
+// Codes 0-7 are RGB526 video-RAM boards, 8 and 9 DRAM boards, 10 and 11
+// RGB528 video-RAM boards; any other code is taken for a DRAM board.
+constexpr ULONG VARIANT_CODE_SHIFT = 16;
+constexpr ULONG VARIANT_FIRST_DRAM = 8;
+constexpr ULONG VARIANT_FIRST_RGB528 = 10;
+constexpr ULONG VARIANT_LAST_RGB528 = 11;
+
+}  // namespace
+
+extern "C" TORVIC_PAGEABLE ULONG Torvic_vram_size(PHW_DEVICE_EXTENSION extension) {
+  const ULONG straps = Torvic_read_io(extension, CONFIG1);
+  ULONG size = (straps & CONFIG1_STRAP_4MB) ? MEMORY_SIZE_STRAPPED : MEMORY_SIZE_BASE;
+  if (straps & CONFIG1_STRAP_DOUBLE) size *= 2;
+  return size;
+}
+
+// Taken from this board's own variant code: boards of different variants may
+// share the machine.
+extern "C" TORVIC_PAGEABLE ULONG Torvic_dac_type(PHW_DEVICE_EXTENSION extension) {
+  const ULONG code = extension->variant_dword >> VARIANT_CODE_SHIFT;
+  if (code == VARIANT_FIRST_RGB528 || code == VARIANT_LAST_RGB528) return DAC_TYPE_RGB528;
+  if (code < VARIANT_FIRST_DRAM) return DAC_TYPE_RGB526;
+  return DAC_TYPE_DRAM;
+}
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_reset_config2(PHW_DEVICE_EXTENSION extension) {
+  const ULONG config2 = Torvic_read_io(extension, CONFIG2);
+  Torvic_write_io(extension, CONFIG2, (config2 & CONFIG2_RESET_KEEP) | CONFIG2_RESET_SET);
+}
+
+extern "C" TORVIC_PAGEABLE BOOLEAN NTAPI Torvic_Initialize(PVOID HwDeviceExtension) {
+  PHW_DEVICE_EXTENSION extension = static_cast<PHW_DEVICE_EXTENSION>(HwDeviceExtension);
+
+  extension->crtc_control = 0;  // no mode programmed yet
+  extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength = Torvic_vram_size(extension);
+  extension->access_ranges[RANGE_XY_WINDOW].RangeLength = XY_WINDOW_LENGTH;
+  extension->dac_type = Torvic_dac_type(extension);
+
+  // Fit the modes to the memory size and variant just found.
+  Torvic_init_mode_info(extension);
+
+  Torvic_reset_config2(extension);
+  Torvic_set_mclock(extension, 1);  // the clock for the board's own modes
+  Torvic_enable_mw0(extension);
+  Torvic_enable_xyA(extension);
+  Torvic_enable_xyB(extension);
+
+  const ULONG config3 = Torvic_read_io(extension, CONFIG3);
+  Torvic_write_io(extension, CONFIG3, (config3 & ~CONFIG3_CLEAR) | CONFIG3_SET);
+
+  // The description is for people looking at the machine; a board that
+  // cannot record it still works.
+  Torvic_set_registry_parameters(extension);
+  return TRUE;
+}

@@ -1,0 +1,64 @@
+// The three windows through which the board decodes video memory: memory
+// window 0 over all of it, and the two XY windows. Each routine programs its
+// window and then switches it on in CONFIG2; the caller has reset CONFIG2
+// first, which switched all three off.
+#include "miniport/register_access.h"
+#include "miniport/torvic.h"
+
+namespace {
+
+// An aperture is 4 KiB doubled as often as its size code says.
+constexpr ULONG APERTURE_MIN_SIZE = 0x1000;
+// 4 KiB doubled 20 times is 4 GiB, which holds any 32-bit size.
+constexpr ULONG APERTURE_MAX_CODE = 20;
+
+// The largest size code the XY window control's field holds.
+constexpr ULONG XY_CTRL_MAX_CODE = XY_CTRL_SIZE_MASK >> XY_CTRL_SIZE_SHIFT;
+
+// Memory window 0 passes every address bit through.
+constexpr ULONG MW0_MASK_ALL = 0xFFFFFFFF;
+
+// The smallest code whose aperture holds size bytes.
+TORVIC_PAGEABLE ULONG Torvic_aperture_code(ULONG size) {
+  ULONG code = 0;
+  while (code < APERTURE_MAX_CODE && (APERTURE_MIN_SIZE << code) < size) code++;
+  return code;
+}
+
+TORVIC_PAGEABLE VOID Torvic_set_config2_bits(PHW_DEVICE_EXTENSION extension, ULONG bits) {
+  Torvic_write_io(extension, CONFIG2, Torvic_read_io(extension, CONFIG2) | bits);
+}
+
+// Both XY windows take the size of the XY window range; only the size field
+// of the control register changes. A size beyond what the field can code gets
+// the largest aperture it can, rather than spilling into the bits above it.
+TORVIC_PAGEABLE VOID Torvic_enable_xy(PHW_DEVICE_EXTENSION extension, ULONG control,
+                                      ULONG enable) {
+  ULONG code = Torvic_aperture_code(extension->access_ranges[RANGE_XY_WINDOW].RangeLength);
+  if (code > XY_CTRL_MAX_CODE) code = XY_CTRL_MAX_CODE;
+  const ULONG value = Torvic_read_reg(extension, control);
+  Torvic_write_reg(extension, control,
+                   (value & ~XY_CTRL_SIZE_MASK) | (code << XY_CTRL_SIZE_SHIFT));
+  Torvic_set_config2_bits(extension, enable);
+}
+
+}  // namespace
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_enable_mw0(PHW_DEVICE_EXTENSION extension) {
+  const ULONG code =
+      Torvic_aperture_code(extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength);
+  Torvic_write_reg(extension, MW0_CTRL, 0);
+  Torvic_write_reg(extension, MW0_SIZE, code);
+  Torvic_write_reg(extension, MW0_REG_200C, 0);
+  Torvic_write_reg(extension, MW0_REG_2010, 0);
+  Torvic_write_reg(extension, MW0_MASK, MW0_MASK_ALL);
+  Torvic_set_config2_bits(extension, CONFIG2_MW0_ENABLE);
+}
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_enable_xyA(PHW_DEVICE_EXTENSION extension) {
+  Torvic_enable_xy(extension, XYA_CTRL, CONFIG2_XYA_ENABLE);
+}
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_enable_xyB(PHW_DEVICE_EXTENSION extension) {
+  Torvic_enable_xy(extension, XYB_CTRL, CONFIG2_XYB_ENABLE);
+}

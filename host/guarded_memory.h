@@ -1,0 +1,56 @@
+// Memory the host video port hands to the driver, fenced so that the
+// verifier sees any access outside it: a pattern zone before the block and
+// an inaccessible page right after its last byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace torvic::host {
+
+class GuardedBlock {
+ public:
+  static constexpr size_t kFrontGuard = 64;
+  static constexpr uint8_t kGuardPattern = 0xA5;
+  static constexpr uint8_t kPoisonPattern = 0xDD;
+
+  explicit GuardedBlock(size_t size, uint8_t fill = 0);
+  GuardedBlock(const GuardedBlock &) = delete;
+  GuardedBlock &operator=(const GuardedBlock &) = delete;
+  ~GuardedBlock();
+
+  uint8_t *data() { return data_; }
+  const uint8_t *data() const { return data_; }
+  size_t size() const { return size_; }
+  // True when the zone before the block still holds its pattern.
+  bool front_guard_intact() const;
+  // Fills the block with a poison pattern and makes it inaccessible: a later
+  // access through a stale pointer faults.
+  void poison();
+
+ private:
+  uint8_t *map_ = nullptr;
+  size_t map_size_ = 0;
+  uint8_t *data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Address space that belongs to a device mapping the driver must only reach
+// through the video port services: any direct access faults.
+class Reservation {
+ public:
+  explicit Reservation(size_t size);
+  Reservation(const Reservation &) = delete;
+  Reservation &operator=(const Reservation &) = delete;
+  ~Reservation();
+  uint8_t *base() const { return base_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t *base_ = nullptr;
+  size_t size_ = 0;
+};
+
+size_t page_size();
+
+}  // namespace torvic::host

@@ -1,0 +1,243 @@
+// A simulated PCI machine with boards of the family, and the host video
+// port that loads the driver image and runs it on that machine.
+#pragma once
+
+#include <csetjmp>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/board.h"
+#include "host/driver_image.h"
+#include "host/guarded_memory.h"
+#include "host/trace.h"
+#include "platform/video_port_interface.h"
+
+namespace torvic::host {
+
+// A misuse of the platform by the driver: the run stops with this message.
+class VerifierStop : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A stretch of the physical address space (memory or I/O).
+struct PhysRange {
+  uint64_t start = 0;
+  uint64_t length = 0;
+  bool io = false;
+  std::string owner;
+  uint64_t end() const { return start + length; }
+};
+
+// Makes the call-th call (counted from 1) of a service fail with a status
+// (for VideoPortGetDeviceBase: return null).
+struct ServiceFault {
+  std::string service;
+  uint64_t call = 1;
+  VP_STATUS status = ERROR_INVALID_PARAMETER;
+};
+
+struct MachineConfig {
+  std::vector<BoardConfig> boards;
+  // The configuration record's Length as the video port fills it.
+  ULONG config_info_length = sizeof(VIDEO_PORT_CONFIG_INFO);
+  std::vector<ServiceFault> faults;
+  // Ranges the system owns; the arbiter never hands them out.
+  std::vector<PhysRange> reserved;
+};
+
+std::vector<PhysRange> default_reserved_ranges();
+// Two boards: slot 3, video-RAM board with an RGB526 and 4 MiB; slot 9,
+// video-RAM board with an RGB528 and 8 MiB.
+MachineConfig default_machine();
+// A machine with the given boards (at default layouts) and reserved ranges.
+MachineConfig machine_with(std::vector<BoardConfig> boards);
+
+// What the arbiter received for one claim, and what it answered.
+struct ClaimRequest {
+  int slot = -1;
+  std::vector<IO_RESOURCE_DESCRIPTOR> descriptors;
+  VP_STATUS status = NO_ERROR;
+  std::vector<VIDEO_ACCESS_RANGE> assigned;
+};
+
+struct FindAdapterCall {
+  VP_STATUS status = NO_ERROR;
+  UCHAR again = 0;
+  VIDEO_PORT_CONFIG_INFO config_info{};  // as the driver left it
+  const void *extension = nullptr;
+};
+
+struct Adapter {
+  void *extension = nullptr;
+  int slot = -1;  // the board the extension claimed
+  bool opened = false;
+};
+
+struct RegistryWrite {
+  int slot = -1;
+  std::u16string name;
+  std::vector<uint8_t> data;
+  VP_STATUS status = NO_ERROR;
+};
+
+struct BiosCall {
+  int slot = -1;
+  VIDEO_X86_BIOS_ARGUMENTS arguments{};
+};
+
+struct Mapping {
+  uint8_t *virt = nullptr;
+  uint64_t length = 0;
+  uint64_t phys = 0;
+  bool io = false;
+  int slot = -1;
+  bool device_base = false;  // made by VideoPortGetDeviceBase for the driver itself
+  HANDLE process = nullptr;  // for a display client or another process
+  std::unique_ptr<Reservation> reservation;
+  uint8_t *view = nullptr;  // video memory view, for display clients
+  uint64_t view_length = 0;
+};
+
+struct RequestResult {
+  BOOLEAN returned = FALSE;
+  VP_STATUS status = NO_ERROR;
+  ULONG_PTR information = 0;
+  bool information_written = false;
+  std::vector<uint8_t> output;  // the whole output buffer after the call
+};
+
+class Machine {
+ public:
+  static constexpr ULONG_PTR kInformationSentinel = 0x5EB7A11;
+  static constexpr uint8_t kBufferFill = 0xCD;
+  static constexpr uint8_t kConfigInfoJunk = 0x5A;
+
+  explicit Machine(MachineConfig config, const std::string &image = DriverImage::default_path());
+  Machine(const Machine &) = delete;
+  Machine &operator=(const Machine &) = delete;
+  ~Machine();
+
+  // ---- Life of the machine, as the NT video port runs a miniport ----
+  ULONG boot();  // DriverEntry, which registers and discovers the boards
+  bool initialize(size_t adapter);
+  void open(size_t adapter);  // initialise once, before the first request
+  RequestResult request(size_t adapter, ULONG code, const std::vector<uint8_t> &input,
+                        ULONG output_length);
+  BOOLEAN reset_hardware(size_t adapter = 0, ULONG columns = 80, ULONG rows = 25);
+
+  // ---- What happened ----
+  const VIDEO_HW_INITIALIZATION_DATA &registration() const { return registration_; }
+  int initialize_calls() const { return initialize_calls_; }
+  const std::vector<FindAdapterCall> &find_calls() const { return find_calls_; }
+  const std::vector<Adapter> &adapters() const { return adapters_; }
+  // The extension most recently handed to the find-adapter callback.
+  void *last_extension() const {
+    return extensions_.empty() ? nullptr : extensions_.back().block->data();
+  }
+  const std::vector<ClaimRequest> &claim_requests() const { return claim_requests_; }
+  const std::vector<RegistryWrite> &registry() const { return registry_; }
+  const std::vector<BiosCall> &bios_calls() const { return bios_calls_; }
+  std::vector<const Mapping *> client_mappings() const;  // mappings still open for clients
+  const Trace &trace() const { return trace_; }
+  void clear_trace() { trace_.clear(); }
+  uint64_t now_us() const { return clock_us_; }
+  bool stopped() const { return stopped_; }
+
+  Board &board(uint32_t slot);
+  Board *board_at(uint32_t slot);
+  std::vector<Board *> boards();
+  Board &adapter_board(size_t adapter) { return board(adapters_.at(adapter).slot); }
+
+  // Called after every traced service call, for tests that act mid-run.
+  std::function<void(Machine &, const TraceEvent &)> on_service;
+
+  // ---- The services, as the driver image calls them ----
+  static Machine &active();
+  ULONG vp_initialize(PVOID a1, PVOID a2, PVIDEO_HW_INITIALIZATION_DATA data, PVOID context);
+  VOID vp_zero_memory(PVOID destination, ULONG length);
+  ULONG vp_bus_data(bool write, PVOID ext, BUS_DATA_TYPE type, ULONG slot, PVOID buffer,
+                    ULONG offset, ULONG length);
+  VP_STATUS vp_get_access_ranges(PVOID ext, ULONG num_resources,
+                                 PIO_RESOURCE_DESCRIPTOR resources, ULONG num_ranges,
+                                 PVIDEO_ACCESS_RANGE ranges, PVOID vendor, PVOID device,
+                                 PULONG slot);
+  PVOID vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG length, UCHAR io);
+  VP_STATUS vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, PULONG io,
+                          PVOID *virt);
+  VP_STATUS vp_unmap_memory(PVOID ext, PVOID virt, HANDLE process);
+  ULONG vp_read(const char *service, void *address, bool port);
+  VOID vp_write(const char *service, void *address, ULONG value, int width, bool port);
+  VOID vp_zero_device_memory(PVOID destination, ULONG length);
+  VOID vp_stall(ULONG microseconds);
+  VP_STATUS vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG length);
+  VP_STATUS vp_int10(PVOID ext, PVIDEO_X86_BIOS_ARGUMENTS arguments);
+
+  // Stops the run: the callback in progress is abandoned and the caller of
+  // the machine sees a VerifierStop with this message.
+  [[noreturn]] void stop(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  void on_memory_fault(void *address);  // from the fault handler
+
+ private:
+  struct ExtensionRecord {
+    std::unique_ptr<GuardedBlock> block;
+    int slot = -1;
+    bool freed = false;
+  };
+  struct Claim {
+    int slot = -1;
+    std::vector<PhysRange> ranges;
+  };
+
+  template <class F>
+  auto run(const char *callback, F &&f);
+  void check_after_callback();
+  TraceEvent &record(const char *service, int slot = -1);
+  void notify(const TraceEvent &event);
+  std::optional<VP_STATUS> injected(const char *service);
+  ExtensionRecord &extension(PVOID ext, const char *service);
+  Claim *claim_of(PVOID ext);
+  int slot_of(PVOID ext);
+  bool claimed_by(PVOID ext, uint64_t start, uint64_t length, bool io);
+  std::optional<uint64_t> place(const IO_RESOURCE_DESCRIPTOR &d,
+                                const std::vector<PhysRange> &taken, int slot);
+  struct Decoded {
+    Board *board;
+    Block block;
+    uint32_t offset;
+  };
+  Decoded decode(const char *service, void *address, int width, bool port);
+
+  MachineConfig config_;
+  std::vector<std::unique_ptr<Board>> boards_;
+  std::unique_ptr<DriverImage> image_;
+  VIDEO_HW_INITIALIZATION_DATA registration_{};
+  bool registered_ = false;
+  int initialize_calls_ = 0;
+  std::vector<ExtensionRecord> extensions_;
+  std::map<const void *, Claim> claims_;
+  std::vector<ClaimRequest> claim_requests_;
+  std::vector<FindAdapterCall> find_calls_;
+  std::vector<Adapter> adapters_;
+  std::vector<std::unique_ptr<Mapping>> mappings_;
+  std::vector<RegistryWrite> registry_;
+  std::vector<BiosCall> bios_calls_;
+  std::vector<std::unique_ptr<GuardedBlock>> request_buffers_;
+  std::map<std::string, uint64_t> service_calls_;
+  Trace trace_;
+  uint64_t clock_us_ = 0;
+
+  const char *active_callback_ = nullptr;
+  sigjmp_buf *frame_ = nullptr;
+  bool stopped_ = false;
+  std::string stop_message_;
+  char stop_buffer_[1024] = {};
+};
+
+}  // namespace torvic::host

@@ -1,0 +1,68 @@
+#include "host/trace.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+namespace torvic::host {
+
+namespace {
+std::string hex(uint64_t v) {
+  char b[24];
+  snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
+  return b;
+}
+
+std::string location(const TraceEvent &e) {
+  if (!e.reg.empty()) return e.reg;
+  return e.block + "+" + hex(e.offset);
+}
+}  // namespace
+
+std::string TraceEvent::brief() const {
+  if (block == "cfg")
+    return std::string(is_read ? "cfg-read " : "cfg-write ") + std::to_string(slot) + " " +
+           hex(offset) + (is_read ? " -> " : " ") + hex(value);
+  if (width != 0) {
+    if (is_read) return "read " + location(*this) + " -> " + hex(value);
+    return std::string(width == 8 ? "write8 " : "write ") + location(*this) + " " + hex(value);
+  }
+  if (service == "VideoPortStallExecution") return "stall " + std::to_string(value);
+  return detail.empty() ? service : service + " " + detail;
+}
+
+std::string TraceEvent::text() const {
+  char head[64];
+  snprintf(head, sizeof head, "#%-6llu t=%-9llu ", static_cast<unsigned long long>(seq),
+           static_cast<unsigned long long>(time_us));
+  std::string s = head;
+  s += slot >= 0 ? "slot " + std::to_string(slot) + "  " : "         ";
+  s += service;
+  if (!block.empty()) s += " " + block + "+" + hex(offset);
+  if (!reg.empty()) s += " " + reg;
+  if (width != 0 || block == "cfg") s += is_read ? " -> " + hex(value) : " <- " + hex(value);
+  if (!detail.empty()) s += " " + detail;
+  return s;
+}
+
+std::string TraceEvent::json() const {
+  nlohmann::ordered_json j;
+  j["seq"] = seq;
+  j["time_us"] = time_us;
+  if (slot >= 0) j["slot"] = slot;
+  j["service"] = service;
+  if (!block.empty()) {
+    j["block"] = block;
+    j["offset"] = offset;
+  }
+  if (!reg.empty()) j["register"] = reg;
+  if (width != 0) j["width"] = width;
+  if (width != 0 || block == "cfg") {
+    j["access"] = is_read ? "read" : "write";
+    j["value"] = value;
+  }
+  if (!detail.empty()) j["detail"] = detail;
+  return j.dump();
+}
+
+}  // namespace torvic::host

@@ -1,0 +1,35 @@
+// The ordered record of every video port service call of a machine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torvic::host {
+
+struct TraceEvent {
+  uint64_t seq = 0;
+  uint64_t time_us = 0;   // virtual time when the call was made
+  int slot = -1;          // board the call reached, -1 for none
+  std::string service;    // e.g. "VideoPortWriteRegisterUlong"
+  std::string block;      // "cfg", "reg", "io", "fb" or empty
+  uint32_t offset = 0;
+  std::string reg;        // register name, or empty
+  int width = 0;          // 8 or 32 for register accesses, 0 otherwise
+  bool is_read = false;
+  uint64_t value = 0;     // value written, or value returned by a read
+  std::string detail;     // arguments of other services, in words
+
+  // One line of text, as printed by the trace.
+  std::string text() const;
+  // One JSON object on one line.
+  std::string json() const;
+  // Compact form for tests: "read CONFIG1 -> 0x400", "write8 DAC_INDEX_LOW 0x15",
+  // "write CONFIG2 0x1F00", "cfg-read 3 0x2C -> 0xA1F3A", "stall 50", or the
+  // service name followed by detail for the others.
+  std::string brief() const;
+};
+
+using Trace = std::vector<TraceEvent>;
+
+}  // namespace torvic::host

@@ -1,0 +1,33 @@
+// The per-board record the video port allocates for every board found, and
+// the module-wide state shared by all boards.
+#pragma once
+
+#include "miniport/video_port.h"
+
+constexpr ULONG TORVIC_NUM_ACCESS_RANGES = 7;
+
+// Which access range is which board resource (one per base address register
+// the board implements, in configuration order).
+constexpr ULONG RANGE_FRAME_BUFFER = 0;
+constexpr ULONG RANGE_XY_WINDOW = 2;
+constexpr ULONG RANGE_REGISTERS = 4;
+constexpr ULONG RANGE_IO = 5;
+
+// Board variants, derived from the variant code at initialisation.
+constexpr ULONG DAC_TYPE_RGB526 = 0;  // video-RAM board with an RGB526
+constexpr ULONG DAC_TYPE_RGB528 = 1;  // video-RAM board with an RGB528
+constexpr ULONG DAC_TYPE_DRAM = 2;    // DRAM board with an RGB526
+
+typedef struct _HW_DEVICE_EXTENSION {
+  VIDEO_ACCESS_RANGE access_ranges[TORVIC_NUM_ACCESS_RANGES];
+  PUCHAR reg_base;  // memory-mapped register block (range 4)
+  PUCHAR io_base;   // I/O register block (range 5)
+  PVOID fb_base;    // frame buffer (range 0)
+  ULONG dac_type;
+  ULONG current_mode;  // index into display_mode of the mode last set
+  ULONG crtc_control;  // CRTC_CONTROL value of the last mode set
+  struct _HW_DEVICE_EXTENSION *next_extension;  // next board found, or null
+  // PCI dword 0x2C of this board as claimed: the variant code in its high
+  // half. Kept per board so that each board is programmed as what it is.
+  ULONG variant_dword;
+} HW_DEVICE_EXTENSION, *PHW_DEVICE_EXTENSION;

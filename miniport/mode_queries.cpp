@@ -1,0 +1,82 @@
+// The display driver's questions about the mode catalogue: how many modes,
+// which ones, and which one is set.
+#include "miniport/request_handlers.h"
+
+namespace {
+
+// Fills one mode record for entry `index` of the selected table, as this
+// board sees it: the index in the whole table, the lines of video memory the
+// display driver may draw in below the visible frame's start, and the DAC
+// that will show them.
+TORVIC_PAGEABLE VOID Torvic_build_mode_record(PHW_DEVICE_EXTENSION extension, ULONG index,
+                                              PVIDEO_MODE_INFORMATION record) {
+  const VIDEO_MODE_INFORMATION &mode = display_mode[index].info;
+  const ULONG memory_size = extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
+
+  *record = mode;
+  record->ModeIndex = index;
+  record->VideoMemoryBitmapHeight = (memory_size - Torvic_start_offset(&mode)) / mode.ScreenStride;
+  if (extension->dac_type == DAC_TYPE_RGB528) record->AttributeFlags |= TORVIC_MODE_RGB528;
+}
+
+}  // namespace
+
+extern "C" TORVIC_PAGEABLE const MODE_ENTRY *Torvic_current_mode_entry(
+    PHW_DEVICE_EXTENSION extension) {
+  if (extension->current_mode >= num_display_modes) return nullptr;
+  return &display_mode[extension->current_mode];
+}
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_query_num_avail_modes(PHW_DEVICE_EXTENSION extension,
+                                                             PVIDEO_REQUEST_PACKET request) {
+  (void)extension;
+  request->StatusBlock->Information = record_size<VIDEO_NUM_MODES>;
+  if (request->OutputBufferLength < record_size<VIDEO_NUM_MODES>) {
+    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
+    return;
+  }
+
+  PVIDEO_NUM_MODES modes = static_cast<PVIDEO_NUM_MODES>(request->OutputBuffer);
+  modes->NumModes = num_available_modes;
+  modes->ModeInformationLength = record_size<VIDEO_MODE_INFORMATION>;
+  request->StatusBlock->Status = NO_ERROR;
+}
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_query_avail_modes(PHW_DEVICE_EXTENSION extension,
+                                                         PVIDEO_REQUEST_PACKET request) {
+  const ULONG slots = num_available_modes;
+  const ULONG length = slots * record_size<VIDEO_MODE_INFORMATION>;
+  request->StatusBlock->Information = length;
+  if (request->OutputBufferLength < length) {
+    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
+    return;
+  }
+
+  // The count of available entries sized the buffer; never write past it,
+  // even if the flags and the count were ever to disagree.
+  PVIDEO_MODE_INFORMATION records = static_cast<PVIDEO_MODE_INFORMATION>(request->OutputBuffer);
+  ULONG filled = 0;
+  for (ULONG i = 0; i < num_display_modes && filled < slots; i++) {
+    if (!display_mode[i].available) continue;
+    Torvic_build_mode_record(extension, i, &records[filled]);
+    filled++;
+  }
+  request->StatusBlock->Status = NO_ERROR;
+}
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_query_current_mode(PHW_DEVICE_EXTENSION extension,
+                                                          PVIDEO_REQUEST_PACKET request) {
+  request->StatusBlock->Information = record_size<VIDEO_MODE_INFORMATION>;
+  if (request->OutputBufferLength < record_size<VIDEO_MODE_INFORMATION>) {
+    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
+    return;
+  }
+
+  if (Torvic_current_mode_entry(extension) == nullptr) {
+    request->StatusBlock->Status = ERROR_INVALID_PARAMETER;
+    return;
+  }
+  Torvic_build_mode_record(extension, extension->current_mode,
+                           static_cast<PVIDEO_MODE_INFORMATION>(request->OutputBuffer));
+  request->StatusBlock->Status = NO_ERROR;
+}

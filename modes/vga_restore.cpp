@@ -1,0 +1,89 @@
+// Return of the boards to VGA text mode.
+//
+// Torvic_ResetHw runs when the machine is about to reset, possibly with
+// paging no longer possible, so it and everything it calls stay resident:
+// nothing here but the reset request's handler is pageable, and the DAC is
+// written straight through its ports rather than through the pageable
+// sequence helpers.
+#include "miniport/register_access.h"
+#include "miniport/request_handlers.h"
+
+namespace {
+
+// Lets the board settle before the restore starts writing to it.
+constexpr ULONG VGA_RESTORE_SETTLE_MICROSECONDS = 50;
+
+// Video BIOS function 00h (set mode) in AH, mode 03h (80 x 25 colour text) in AL.
+constexpr ULONG BIOS_SET_TEXT_MODE_3 = 0x0003;
+
+// The DAC's indexed registers as the VGA core expects to find them, written
+// run by run: each run starts at its index and the index advances with
+// every data byte.
+struct DacRun {
+  UCHAR index;
+  UCHAR count;
+  UCHAR data[7];
+};
+
+constexpr DacRun vga_dac_runs[] = {
+    {DAC_MISC1, 1, {0x00}},
+    {DAC_MISC3, 2, {0x00, 0x00}},  // DAC_MISC3, DAC_MISC4
+    // DAC_MISC_CLOCK to DAC_SYSCLK_CONTROL.
+    {DAC_MISC_CLOCK, 7, {0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01}},
+    {DAC_PLL_CONTROL1, 1, {0x00}},
+    {DAC_MISC2, 1, {0x00}},
+    {DAC_CURSOR_CONTROL, 1, {0x00}},
+};
+
+VOID Torvic_restore_vga_dac(PHW_DEVICE_EXTENSION extension) {
+  Torvic_write_dac_port(extension, DAC_INDEX_HIGH, 0);
+  Torvic_write_dac_port(extension, DAC_INDEX_CONTROL, DAC_INDEX_AUTO_INCREMENT);
+  for (const DacRun &run : vga_dac_runs) {
+    Torvic_write_dac_port(extension, DAC_INDEX_LOW, run.index);
+    for (ULONG i = 0; i < run.count; i++)
+      Torvic_write_dac_port(extension, DAC_INDEX_DATA, run.data[i]);
+  }
+}
+
+VP_STATUS Torvic_set_text_mode(PHW_DEVICE_EXTENSION extension) {
+  VIDEO_X86_BIOS_ARGUMENTS bios;
+  bios.Eax = BIOS_SET_TEXT_MODE_3;
+  bios.Ebx = 0;
+  bios.Ecx = 0;
+  bios.Edx = 0;
+  bios.Esi = 0;
+  bios.Edi = 0;
+  bios.Ebp = 0;
+  return VideoPortInt10(extension, &bios);
+}
+
+}  // namespace
+
+extern "C" VP_STATUS Torvic_set_vga_mode(PHW_DEVICE_EXTENSION extension) {
+  VideoPortStallExecution(VGA_RESTORE_SETTLE_MICROSECONDS);
+
+  // The CRT controller lets go of the display; the rest of the last mode's
+  // control value stays as it was.
+  Torvic_write_reg(extension, CRTC_CONTROL, extension->crtc_control & ~CRTC_CONTROL_GRAPHICS);
+  Torvic_write_io(extension, VGA_CTRL, Torvic_read_io(extension, VGA_CTRL) | VGA_CTRL_VGA_BITS);
+  Torvic_set_mclock(extension, 0);
+  Torvic_restore_vga_dac(extension);
+  return Torvic_set_text_mode(extension);
+}
+
+extern "C" BOOLEAN NTAPI Torvic_ResetHw(PVOID HwDeviceExtension, ULONG Columns, ULONG Rows) {
+  (void)Columns;
+  (void)Rows;
+  // Every board found after this one hangs off its chain.
+  for (PHW_DEVICE_EXTENSION board = static_cast<PHW_DEVICE_EXTENSION>(HwDeviceExtension);
+       board != nullptr; board = board->next_extension)
+    Torvic_set_vga_mode(board);
+  // FALSE: the platform still makes its own return to text mode afterwards.
+  return FALSE;
+}
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_reset_device(PHW_DEVICE_EXTENSION extension,
+                                                    PVIDEO_REQUEST_PACKET request) {
+  Torvic_set_vga_mode(extension);
+  request->StatusBlock->Status = NO_ERROR;
+}

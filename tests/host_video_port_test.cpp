@@ -1,0 +1,228 @@
+// The host video port itself: the driver image it loads, the verifier that
+// stops a run on any misuse of a service, the trace and the virtual clock.
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <set>
+
+#include "miniport/board_registers.h"
+#include "test_support.h"
+
+namespace torvic::test {
+namespace {
+
+std::string run_command(const std::string &command) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
+  std::array<char, 512> buffer{};
+  while (pipe && fgets(buffer.data(), buffer.size(), pipe.get())) out += buffer.data();
+  return out;
+}
+
+TEST(DriverImage, ImportsOnlyVideoPortServices) {
+  const std::set<std::string> services = {
+      "VideoPortInitialize", "VideoPortZeroMemory", "VideoPortGetBusData",
+      "VideoPortSetBusData", "VideoPortGetAccessRanges", "VideoPortGetDeviceBase",
+      "VideoPortMapMemory", "VideoPortUnmapMemory", "VideoPortReadPortUlong",
+      "VideoPortWritePortUlong", "VideoPortReadRegisterUlong", "VideoPortWriteRegisterUlong",
+      "VideoPortWriteRegisterUchar", "VideoPortZeroDeviceMemory", "VideoPortStallExecution",
+      "VideoPortSetRegistryParameters", "VideoPortInt10", "memset", "memcpy"};
+  const std::string image = host::DriverImage::default_path();
+  const std::string undefined =
+      run_command(std::string(TORVIC_NM) + " -D --undefined-only --format=just-symbols " + image);
+  ASSERT_FALSE(undefined.empty());
+  size_t start = 0;
+  while (start < undefined.size()) {
+    const size_t end = undefined.find('\n', start);
+    const std::string symbol = undefined.substr(start, end - start);
+    if (!symbol.empty()) {
+      EXPECT_TRUE(services.count(symbol)) << "imports " << symbol;
+    }
+    start = end == std::string::npos ? undefined.size() : end + 1;
+  }
+  const std::string exported =
+      run_command(std::string(TORVIC_NM) + " -D --defined-only --format=just-symbols " + image);
+  EXPECT_EQ(exported, "DriverEntry\n");
+}
+
+TEST(DriverImage, HasNoStaticConstructors) {
+  const std::string sections =
+      run_command(std::string(TORVIC_OBJDUMP) + " -h " + host::DriverImage::default_path());
+  ASSERT_NE(sections.find(".text"), std::string::npos);
+  EXPECT_EQ(sections.find(".init_array"), std::string::npos);
+  EXPECT_EQ(sections.find(".ctors"), std::string::npos);
+}
+
+TEST(DriverImage, EveryMachineStartsFromAFreshImage) {
+  Machine first(machine({board(3, 0, 4 * kMiB, 0), board(9, 0, 4 * kMiB, 1)}));
+  first.boot();
+  Machine second(machine({board(3)}));
+  second.boot();
+  // The second image scans from slot 0 again and starts a chain of its own.
+  ASSERT_EQ(second.adapters().size(), 1u);
+  EXPECT_EQ(second.adapters()[0].slot, 3);
+  EXPECT_EQ(extension_of(second, 0).next_extension, nullptr);
+  EXPECT_EQ(extension_of(first, 0).next_extension, &extension_of(first, 1));
+}
+
+// Each rule of the verifier, made to fire from inside a driver call: the
+// misuse happens while the driver maps its frame buffer, when the register
+// and I/O blocks are already mapped.
+class Verifier : public ::testing::Test {
+ protected:
+  std::string stop_when(const std::function<void(Machine &, HW_DEVICE_EXTENSION &)> &act) {
+    return stop_message_when(m, "VideoPortGetDeviceBase", 3, [&](Machine &machine) {
+      act(machine, *static_cast<HW_DEVICE_EXTENSION *>(machine.last_extension()));
+    });
+  }
+  Machine m{machine({board(3)})};
+};
+
+TEST_F(Verifier, StopsRegisterAccessOutsideTheMappedBlocks) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &) {
+                VideoPortReadRegisterUlong(reinterpret_cast<PULONG>(uintptr_t{0x1000}));
+              }),
+              ::testing::HasSubstr("outside every block mapped"));
+  EXPECT_TRUE(m.stopped());
+}
+
+TEST_F(Verifier, StopsAnAccessOfTheWrongWidth) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortWriteRegisterUchar(ext.reg_base + CRTC_CONTROL, 1);
+              }),
+              ::testing::HasSubstr("CRTC_CONTROL does not take an 8-bit write"));
+}
+
+TEST_F(Verifier, StopsAPortAccessToTheRegisterBlock) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortReadPortUlong(reinterpret_cast<PULONG>(ext.reg_base + CRTC_CONTROL));
+              }),
+              ::testing::HasSubstr("it takes register accesses"));
+}
+
+TEST_F(Verifier, StopsDeviceAccessWhileDecodingIsOff) {
+  EXPECT_THAT(stop_when([](Machine &machine, HW_DEVICE_EXTENSION &ext) {
+                machine.board(3).config_write(0x04, 0);
+                VideoPortReadPortUlong(reinterpret_cast<PULONG>(ext.io_base + CONFIG1));
+              }),
+              ::testing::HasSubstr("has its I/O decoding off"));
+}
+
+TEST_F(Verifier, StopsBusDataCallsOtherThanOneDwordOfPciConfiguration) {
+  ULONG value = 0;
+  EXPECT_THAT(stop_when([&](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortGetBusData(&ext, Cmos, 0, &value, 0, 4);
+              }),
+              ::testing::HasSubstr("bus data type 0"));
+  Machine slot_machine(machine({board(3)}));
+  EXPECT_THAT(stop_message_when(slot_machine, "VideoPortGetDeviceBase", 1,
+                                [&](Machine &machine) {
+                                  VideoPortSetBusData(machine.last_extension(), PCIConfiguration,
+                                                      32, &value, 0, 4);
+                                }),
+              ::testing::HasSubstr("slot 32 above 31"));
+  Machine length_machine(machine({board(3)}));
+  EXPECT_THAT(stop_message_when(length_machine, "VideoPortGetDeviceBase", 1,
+                                [&](Machine &machine) {
+                                  VideoPortGetBusData(machine.last_extension(), PCIConfiguration,
+                                                      3, &value, 0, 2);
+                                }),
+              ::testing::HasSubstr("length 2"));
+}
+
+TEST_F(Verifier, StopsMappingARangeThatWasNotClaimed) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                PHYSICAL_ADDRESS address{};
+                address.QuadPart = 0xA0000;
+                VideoPortGetDeviceBase(&ext, address, 0x20000, 0);
+              }),
+              ::testing::HasSubstr("was not claimed by this board"));
+}
+
+TEST_F(Verifier, StopsUnmappingAnAddressThatIsNotMapped) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortUnmapMemory(&ext, ext.reg_base, nullptr);
+              }),
+              ::testing::HasSubstr("is not mapped for the display driver"));
+}
+
+TEST_F(Verifier, StopsAStallAboveFiftyMicroseconds) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &) { VideoPortStallExecution(51); }),
+              ::testing::HasSubstr("may not exceed 50"));
+}
+
+TEST_F(Verifier, StopsARegistryNameWithoutItsTerminator) {
+  std::u16string unterminated(300, u'A');
+  ULONG value = 0;
+  EXPECT_THAT(stop_when([&](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortSetRegistryParameters(&ext, unterminated.data(), &value, 4);
+              }),
+              ::testing::HasSubstr("not NUL-terminated"));
+}
+
+TEST_F(Verifier, StopsARegistryStringWhoseLengthDoesNotMatch) {
+  char16_t name[] = u"HardwareInformation.ChipType";
+  char16_t data[] = u"Chip";
+  EXPECT_THAT(stop_when([&](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortSetRegistryParameters(&ext, name, data, 8);  // NUL left out
+              }),
+              ::testing::HasSubstr("2 x (characters + 1)"));
+}
+
+TEST_F(Verifier, StopsACallbackEnteredWhileAnotherRuns) {
+  EXPECT_THAT(stop_when([](Machine &machine, HW_DEVICE_EXTENSION &) { machine.reset_hardware(); }),
+              ::testing::HasSubstr("HwResetHw entered while HwFindAdapter runs"));
+}
+
+TEST_F(Verifier, StopsADacHighIndexOtherThanZero) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortWriteRegisterUchar(ext.reg_base + DAC_INDEX_HIGH, 1);
+              }),
+              ::testing::HasSubstr("high index other than 0"));
+}
+
+TEST_F(Verifier, StopsDirectAccessToMappedRegisters) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                (void)*reinterpret_cast<volatile ULONG *>(ext.reg_base + CRTC_CONTROL);
+              }),
+              ::testing::HasSubstr("direct access"));
+}
+
+TEST_F(Verifier, AStoppedMachineRunsNoMoreCallbacks) {
+  stop_when([](Machine &, HW_DEVICE_EXTENSION &) { VideoPortStallExecution(51); });
+  EXPECT_THROW(m.reset_hardware(), host::VerifierStop);
+}
+
+TEST(Trace, EventsNameTheirRegistersInTextAndJson) {
+  Machine m(machine({board(3)}));
+  m.on_service = [](Machine &, const host::TraceEvent &e) {
+    if (e.service != "VideoPortGetDeviceBase" || e.detail.find(" io") == std::string::npos) return;
+    VideoPortStallExecution(50);
+    VideoPortStallExecution(20);
+  };
+  m.boot();
+  EXPECT_EQ(m.now_us(), 70u);
+  std::vector<const host::TraceEvent *> stalls;
+  for (const auto &e : m.trace())
+    if (e.service == "VideoPortStallExecution") stalls.push_back(&e);
+  ASSERT_EQ(stalls.size(), 2u);
+  EXPECT_EQ(stalls[1]->brief(), "stall 20");
+  EXPECT_EQ(stalls[1]->time_us, 50u);  // the clock stands at the start of the call
+
+  const host::TraceEvent *command = nullptr;
+  for (const auto &e : m.trace())
+    if (e.reg == "COMMAND" && !e.is_read) command = &e;
+  ASSERT_NE(command, nullptr);
+  EXPECT_THAT(command->text(), ::testing::HasSubstr("slot 3  VideoPortSetBusData cfg+0x4 COMMAND <- 0x2000003"));
+  const auto j = nlohmann::json::parse(command->json());
+  EXPECT_EQ(j["service"], "VideoPortSetBusData");
+  EXPECT_EQ(j["register"], "COMMAND");
+  EXPECT_EQ(j["access"], "write");
+  EXPECT_EQ(j["value"], 0x2000003);
+  EXPECT_EQ(j["slot"], 3);
+}
+
+}  // namespace
+}  // namespace torvic::test
