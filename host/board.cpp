@@ -244,6 +244,8 @@ void Board::write(Block block, uint32_t offset, uint32_t value, int width) {
   }
   if (width == 32) {
     regs_[offset / 4] = value;
+    // The CRT controller takes the display over from the VGA core.
+    if (offset == 0x5C && (value & 0x100)) text_mode_ = false;
     return;
   }
   const uint8_t byte = static_cast<uint8_t>(value);
@@ -286,7 +288,7 @@ uint32_t Board::io(uint32_t offset) const { return io_[(offset & 0xFF) / 4]; }
 void Board::clear_vram(uint64_t offset, uint64_t length) {
   if (offset >= config_.memory_size) return;
   const uint64_t n = std::min<uint64_t>(length, config_.memory_size - offset);
-  memset(vram_ + offset, 0, n);
+  memset(vram_ + offset, 0, static_cast<size_t>(n));
   vram_clears_++;
 }
 

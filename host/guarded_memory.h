@@ -1,6 +1,7 @@
 // Memory the host video port hands to the driver, fenced so that the
-// verifier sees any access outside it: a pattern zone before the block and
-// an inaccessible page right after its last byte.
+// verifier sees any access outside it: a pattern zone before the block, and
+// after it the few bytes left by its alignment (also a pattern) and then an
+// inaccessible page. The block starts 16-byte aligned, as pool memory does.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@ class GuardedBlock {
   static constexpr size_t kFrontGuard = 64;
   static constexpr uint8_t kGuardPattern = 0xA5;
   static constexpr uint8_t kPoisonPattern = 0xDD;
+  static constexpr size_t kAlignment = 16;
 
   explicit GuardedBlock(size_t size, uint8_t fill = 0);
   GuardedBlock(const GuardedBlock &) = delete;
@@ -22,8 +24,8 @@ class GuardedBlock {
   uint8_t *data() { return data_; }
   const uint8_t *data() const { return data_; }
   size_t size() const { return size_; }
-  // True when the zone before the block still holds its pattern.
-  bool front_guard_intact() const;
+  // True when the zones around the block still hold their pattern.
+  bool guards_intact() const;
   // Fills the block with a poison pattern and makes it inaccessible: a later
   // access through a stale pointer faults.
   void poison();
@@ -33,6 +35,7 @@ class GuardedBlock {
   size_t map_size_ = 0;
   uint8_t *data_ = nullptr;
   size_t size_ = 0;
+  size_t back_slack_ = 0;  // pattern bytes between the block and the inaccessible page
 };
 
 // Address space that belongs to a device mapping the driver must only reach

@@ -7,12 +7,15 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace torvic::host {
 
 namespace {
 
-Machine *g_active = nullptr;
+// The machine whose callback runs on this thread: machines on different
+// threads are independent.
+thread_local Machine *g_active = nullptr;
 
 std::string hex(uint64_t v) {
   char b[24];
@@ -23,31 +26,35 @@ std::string hex(uint64_t v) {
 uint64_t quad(const PHYSICAL_ADDRESS &a) { return static_cast<uint64_t>(a.QuadPart); }
 
 // The fault handler turns a stray access by the driver into a verifier stop.
-void on_segv(int, siginfo_t *info, void *) {
+// It is installed once for the process; a fault on a thread that runs no
+// driver callback goes to whatever handled it before.
+struct sigaction g_previous_segv {};
+struct sigaction g_previous_bus {};
+
+void on_fault(int signal_number, siginfo_t *info, void *context) {
   if (g_active) g_active->on_memory_fault(info->si_addr);
-  signal(SIGSEGV, SIG_DFL);
-  raise(SIGSEGV);
+  const struct sigaction &previous = signal_number == SIGSEGV ? g_previous_segv : g_previous_bus;
+  if (previous.sa_flags & SA_SIGINFO) {
+    previous.sa_sigaction(signal_number, info, context);
+  } else if (previous.sa_handler != SIG_IGN && previous.sa_handler != SIG_DFL) {
+    previous.sa_handler(signal_number);
+  } else {
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+  }
 }
 
-class FaultHandler {
- public:
-  FaultHandler() {
+void install_fault_handler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
     struct sigaction sa {};
-    sa.sa_sigaction = on_segv;
+    sa.sa_sigaction = on_fault;
     sa.sa_flags = SA_SIGINFO | SA_NODEFER;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGSEGV, &sa, &old_segv_);
-    sigaction(SIGBUS, &sa, &old_bus_);
-  }
-  ~FaultHandler() {
-    sigaction(SIGSEGV, &old_segv_, nullptr);
-    sigaction(SIGBUS, &old_bus_, nullptr);
-  }
-
- private:
-  struct sigaction old_segv_ {};
-  struct sigaction old_bus_ {};
-};
+    sigaction(SIGSEGV, &sa, &g_previous_segv);
+    sigaction(SIGBUS, &sa, &g_previous_bus);
+  });
+}
 
 const std::u16string kStringValues[] = {u"HardwareInformation.ChipType",
                                         u"HardwareInformation.DacType",
@@ -90,6 +97,7 @@ Machine::Machine(MachineConfig config, const std::string &image) : config_(std::
     boards_.push_back(std::make_unique<Board>(b));
   }
   image_ = std::make_unique<DriverImage>(image);
+  install_fault_handler();
 }
 
 Machine::~Machine() {
@@ -157,7 +165,7 @@ void Machine::on_memory_fault(void *address) {
            "reached through the video port's register and port services",
            address, hex(m->phys + (a - m->reservation->base())).c_str());
   for (const auto &b : request_buffers_)
-    if (a >= b->data() && a < b->data() + b->size() + page_size())
+    if (a >= b->data() && a < b->data() + b->size() + GuardedBlock::kAlignment + page_size())
       stop("access at %p past the end of the request buffer (%zu bytes)", address, b->size());
   stop("invalid memory access at %p", address);
 }
@@ -173,12 +181,9 @@ auto Machine::run(const char *callback, F &&f) {
   Machine *previous = g_active;
   g_active = this;
   active_callback_ = callback;
-  {
-    FaultHandler handler;
-    frame_ = &frame;
-    if (sigsetjmp(frame, 1) == 0) result = f();
-    frame_ = nullptr;
-  }
+  frame_ = &frame;
+  if (sigsetjmp(frame, 1) == 0) result = f();
+  frame_ = nullptr;
   active_callback_ = nullptr;
   g_active = previous;
   if (stopped_) throw VerifierStop(stop_buffer_);
@@ -188,8 +193,8 @@ auto Machine::run(const char *callback, F &&f) {
 
 void Machine::check_after_callback() {
   for (const auto &e : extensions_)
-    if (!e.freed && !e.block->front_guard_intact())
-      stop("the driver wrote before the start of the device extension of slot %d", e.slot);
+    if (!e.freed && !e.block->guards_intact())
+      stop("the driver wrote outside the device extension of slot %d", e.slot);
 }
 
 ULONG Machine::boot() {
@@ -236,7 +241,7 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
   RequestResult r;
   r.returned = run("HwStartIO",
                    [&] { return registration_.HwStartIO(adapters_[adapter].extension, &packet); });
-  if (!b->front_guard_intact()) stop("request 0x%X wrote before the start of its buffer", code);
+  if (!b->guards_intact()) stop("request 0x%X wrote outside its buffer", code);
   if (status_block.Status == static_cast<VP_STATUS>(0x7EADBEEF))
     stop("request 0x%X returned without writing its status", code);
   r.status = status_block.Status;
@@ -568,9 +573,11 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   const auto fb = b.decoded_base(kFrameBufferBar);
   if (!m->io && fb && phys >= *fb && phys < *fb + b.config().bars[kFrameBufferBar].size) {
     const uint64_t offset = phys - *fb;
-    if (offset < b.memory_size() && offset % page_size() == 0) {
-      m->view_length = std::min<uint64_t>(*length, b.memory_size() - offset);
-      void *p = mmap(m->virt, m->view_length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+    const uint64_t view_length =
+        offset < b.memory_size() ? std::min<uint64_t>(*length, b.memory_size() - offset) : 0;
+    if (view_length > 0 && offset % page_size() == 0) {
+      m->view_length = view_length;
+      void *p = mmap(m->virt, static_cast<size_t>(m->view_length), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
                      b.vram_fd(), static_cast<off_t>(offset));
       if (p == MAP_FAILED) stop("%s: cannot map a view of video memory", service);
       m->view = static_cast<uint8_t *>(p);
@@ -649,6 +656,16 @@ ULONG Machine::vp_read(const char *service, void *address, bool port) {
   if (!d.board->access_allowed(d.block, d.offset, Access::Read32, &why))
     stop("%s: %p: %s", service, address, why.c_str());
   const uint32_t value = d.board->read(d.block, d.offset);
+  // A poll that reads the same value again stays one event with a count.
+  if (!trace_.empty()) {
+    TraceEvent &last = trace_.back();
+    if (last.is_read && last.width == 32 && last.value == value && last.offset == d.offset &&
+        last.slot == static_cast<int>(d.board->slot()) && last.service == service) {
+      last.repeat++;
+      notify(last);
+      return value;
+    }
+  }
   TraceEvent &e = record(service, static_cast<int>(d.board->slot()));
   e.block = block_name(d.block);
   e.offset = d.offset;

@@ -24,7 +24,9 @@ std::string TraceEvent::brief() const {
     return std::string(is_read ? "cfg-read " : "cfg-write ") + std::to_string(slot) + " " +
            hex(offset) + (is_read ? " -> " : " ") + hex(value);
   if (width != 0) {
-    if (is_read) return "read " + location(*this) + " -> " + hex(value);
+    if (is_read)
+      return "read " + location(*this) + " -> " + hex(value) +
+             (repeat > 1 ? " (x " + std::to_string(repeat) + ")" : "");
     return std::string(width == 8 ? "write8 " : "write ") + location(*this) + " " + hex(value);
   }
   if (service == "VideoPortStallExecution") return "stall " + std::to_string(value);
@@ -42,6 +44,7 @@ std::string TraceEvent::text() const {
   if (!reg.empty()) s += " " + reg;
   if (width != 0 || block == "cfg") s += is_read ? " -> " + hex(value) : " <- " + hex(value);
   if (!detail.empty()) s += " " + detail;
+  if (repeat > 1) s += " (x " + std::to_string(repeat) + ")";
   return s;
 }
 
@@ -62,6 +65,7 @@ std::string TraceEvent::json() const {
     j["value"] = value;
   }
   if (!detail.empty()) j["detail"] = detail;
+  if (repeat > 1) j["repeat"] = repeat;
   return j.dump();
 }
 

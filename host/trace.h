@@ -19,6 +19,7 @@ struct TraceEvent {
   bool is_read = false;
   uint64_t value = 0;     // value written, or value returned by a read
   std::string detail;     // arguments of other services, in words
+  uint64_t repeat = 1;    // identical reads in a row (a poll) are one event
 
   // One line of text, as printed by the trace.
   std::string text() const;
@@ -26,7 +27,8 @@ struct TraceEvent {
   std::string json() const;
   // Compact form for tests: "read CONFIG1 -> 0x400", "write8 DAC_INDEX_LOW 0x15",
   // "write CONFIG2 0x1F00", "cfg-read 3 0x2C -> 0xA1F3A", "stall 50", or the
-  // service name followed by detail for the others.
+  // service name followed by detail for the others. A poll read more than
+  // once ends in " (x N)".
   std::string brief() const;
 };
 

@@ -23,9 +23,26 @@ extern "C" TORVIC_PAGEABLE ULONG Torvic_start_offset(const VIDEO_MODE_INFORMATIO
   return 0;
 }
 
+namespace {
+
+// Withdraws every mode of a table whose frame does not fit memory_size.
+TORVIC_PAGEABLE VOID Torvic_fit_table(MODE_ENTRY *table, ULONG count, ULONG memory_size) {
+  for (ULONG i = 0; i < count; i++) {
+    const VIDEO_MODE_INFORMATION &mode = table[i].info;
+    const ULONG need = mode.VisScreenHeight * mode.ScreenStride + Torvic_start_offset(&mode);
+    if (need > memory_size) table[i].available = FALSE;
+  }
+}
+
+}  // namespace
+
 // Selects the table for the board's variant and withdraws every mode whose
 // frame does not fit the board's memory. The tables are shared by all boards,
-// so a mode withdrawn for one board stays withdrawn for every board.
+// so a mode withdrawn for one board stays withdrawn for every board. The
+// board initialised last picks the table every board then uses, and boards of
+// different variants pick different tables: both tables are fitted to every
+// board, so that the table in use never offers a mode some board's memory
+// cannot hold.
 extern "C" TORVIC_PAGEABLE VOID Torvic_init_mode_info(PHW_DEVICE_EXTENSION extension) {
   if (extension->dac_type == DAC_TYPE_DRAM) {
     display_mode = display_mode_dram;
@@ -36,15 +53,10 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_init_mode_info(PHW_DEVICE_EXTENSION exten
   }
 
   const ULONG memory_size = extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
+  Torvic_fit_table(display_mode_vram, num_display_modes_vram, memory_size);
+  Torvic_fit_table(display_mode_dram, num_display_modes_dram, memory_size);
+
   num_available_modes = 0;
-  for (ULONG i = 0; i < num_display_modes; i++) {
-    MODE_ENTRY *entry = &display_mode[i];
-    const ULONG need =
-        entry->info.VisScreenHeight * entry->info.ScreenStride + Torvic_start_offset(&entry->info);
-    if (need > memory_size) {
-      entry->available = FALSE;
-    } else if (entry->available) {
-      num_available_modes++;
-    }
-  }
+  for (ULONG i = 0; i < num_display_modes; i++)
+    if (display_mode[i].available) num_available_modes++;
 }

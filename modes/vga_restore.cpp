@@ -2,9 +2,8 @@
 //
 // Torvic_ResetHw runs when the machine is about to reset, possibly with
 // paging no longer possible, so it and everything it calls stay resident:
-// nothing here but the reset request's handler is pageable, and the DAC is
-// written straight through its ports rather than through the pageable
-// sequence helpers.
+// nothing here but the reset request's handler is pageable, and the DAC
+// protocol and memory-clock routines it uses are resident too.
 #include "miniport/register_access.h"
 #include "miniport/request_handlers.h"
 
@@ -36,12 +35,10 @@ constexpr DacRun vga_dac_runs[] = {
 };
 
 VOID Torvic_restore_vga_dac(PHW_DEVICE_EXTENSION extension) {
-  Torvic_write_dac_port(extension, DAC_INDEX_HIGH, 0);
-  Torvic_write_dac_port(extension, DAC_INDEX_CONTROL, DAC_INDEX_AUTO_INCREMENT);
+  Torvic_dac_open_sequence(extension, vga_dac_runs[0].index);
   for (const DacRun &run : vga_dac_runs) {
-    Torvic_write_dac_port(extension, DAC_INDEX_LOW, run.index);
-    for (ULONG i = 0; i < run.count; i++)
-      Torvic_write_dac_port(extension, DAC_INDEX_DATA, run.data[i]);
+    if (&run != &vga_dac_runs[0]) Torvic_dac_set_index(extension, run.index);
+    for (ULONG i = 0; i < run.count; i++) Torvic_dac_write_data(extension, run.data[i]);
   }
 }
 

@@ -1,0 +1,95 @@
+#include "host/display_client.h"
+
+namespace torvic::host {
+
+std::vector<VIDEO_MODE_INFORMATION> DisplayClient::modes() {
+  const auto count = request(IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES, {}, sizeof(VIDEO_NUM_MODES));
+  if (count.status != NO_ERROR) return {};
+  const auto num = record_at<VIDEO_NUM_MODES>(count.output);
+  const auto list = request(IOCTL_VIDEO_QUERY_AVAIL_MODES, {},
+                            num.NumModes * static_cast<ULONG>(sizeof(VIDEO_MODE_INFORMATION)));
+  std::vector<VIDEO_MODE_INFORMATION> modes;
+  if (list.status != NO_ERROR) return modes;
+  for (ULONG i = 0; i < num.NumModes; i++)
+    modes.push_back(record_at<VIDEO_MODE_INFORMATION>(list.output, i * sizeof(VIDEO_MODE_INFORMATION)));
+  return modes;
+}
+
+std::optional<VIDEO_MODE_INFORMATION> DisplayClient::current_mode() {
+  const auto r = request(IOCTL_VIDEO_QUERY_CURRENT_MODE, {}, sizeof(VIDEO_MODE_INFORMATION));
+  if (r.status != NO_ERROR) return std::nullopt;
+  return record_at<VIDEO_MODE_INFORMATION>(r.output);
+}
+
+VP_STATUS DisplayClient::set_mode(ULONG index) {
+  VIDEO_MODE mode{index};
+  return request(IOCTL_VIDEO_SET_CURRENT_MODE, bytes_of(mode)).status;
+}
+
+VP_STATUS DisplayClient::set_palette(USHORT first, const std::vector<VIDEO_CLUTDATA> &entries) {
+  std::vector<uint8_t> input(4 + 4 * entries.size());
+  const auto count = static_cast<USHORT>(entries.size());
+  memcpy(input.data(), &count, 2);
+  memcpy(input.data() + 2, &first, 2);
+  if (!entries.empty()) memcpy(input.data() + 4, entries.data(), 4 * entries.size());
+  return request(IOCTL_VIDEO_SET_COLOR_REGISTERS, input).status;
+}
+
+VP_STATUS DisplayClient::reset_device() { return request(IOCTL_VIDEO_RESET_DEVICE).status; }
+
+ULONG DisplayClient::num_boards() {
+  const auto r = request(IOCTL_TORVIC_QUERY_NUM_BOARDS, {}, sizeof(ULONG));
+  return r.status == NO_ERROR ? record_at<ULONG>(r.output) : 0;
+}
+
+DisplayClient::VideoMemory DisplayClient::map_video_memory(void *requested) {
+  VIDEO_MEMORY in{requested};
+  const auto r = request(IOCTL_VIDEO_MAP_VIDEO_MEMORY, bytes_of(in), sizeof(VIDEO_MEMORY_INFORMATION));
+  const auto info = record_at<VIDEO_MEMORY_INFORMATION>(r.output);
+  VideoMemory v;
+  v.status = r.status;
+  v.ram = static_cast<uint8_t *>(info.VideoRamBase);
+  v.ram_length = info.VideoRamLength;
+  v.frame = static_cast<uint8_t *>(info.FrameBufferBase);
+  v.frame_length = info.FrameBufferLength;
+  return v;
+}
+
+VP_STATUS DisplayClient::unmap_video_memory(void *address) {
+  VIDEO_MEMORY in{address};
+  return request(IOCTL_VIDEO_UNMAP_VIDEO_MEMORY, bytes_of(in)).status;
+}
+
+DisplayClient::PublicRanges DisplayClient::query_public_ranges() {
+  constexpr ULONG length = 7 * sizeof(VIDEO_PUBLIC_ACCESS_RANGES);
+  const auto r = request(IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES, {}, length);
+  PublicRanges p;
+  p.status = r.status;
+  p.bytes = r.output;
+  for (size_t i = 0; i < 7; i++)
+    p.records.push_back(
+        record_at<VIDEO_PUBLIC_ACCESS_RANGES>(r.output, i * sizeof(VIDEO_PUBLIC_ACCESS_RANGES)));
+  return p;
+}
+
+VP_STATUS DisplayClient::free_public_ranges(const std::vector<uint8_t> &bytes) {
+  return request(IOCTL_VIDEO_FREE_PUBLIC_ACCESS_RANGES, bytes).status;
+}
+
+DisplayClient::SharedView DisplayClient::share_video_memory(HANDLE process, ULONG offset,
+                                                            ULONG size) {
+  VIDEO_SHARE_MEMORY in{process, offset, size, nullptr};
+  const auto r = request(IOCTL_VIDEO_SHARE_VIDEO_MEMORY, bytes_of(in),
+                         sizeof(VIDEO_SHARE_MEMORY_INFORMATION));
+  SharedView v;
+  v.status = r.status;
+  v.info = record_at<VIDEO_SHARE_MEMORY_INFORMATION>(r.output);
+  return v;
+}
+
+VP_STATUS DisplayClient::unshare_video_memory(HANDLE process, void *address) {
+  VIDEO_SHARE_MEMORY in{process, 0, 0, address};
+  return request(IOCTL_VIDEO_UNSHARE_VIDEO_MEMORY, bytes_of(in)).status;
+}
+
+}  // namespace torvic::host
