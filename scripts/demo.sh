@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs torvic-sim on its embedded default machine.
-# Arguments go to torvic-sim (default: boot).
+# Builds everything and runs torvic-sim, by default its demo on the embedded
+# default machine; the pictures land in the current folder. Arguments go to
+# torvic-sim.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-scripts/build.sh >/dev/null
-if (($#)); then exec build/default/bin/torvic-sim "$@"; fi
-exec build/default/bin/torvic-sim boot
+root="$(cd "$(dirname "$0")/.." && pwd)"
+(cd "$root" && scripts/build.sh >/dev/null)
+exec "$root/build/default/bin/torvic-sim" "$@"

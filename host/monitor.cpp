@@ -1,0 +1,109 @@
+#include "host/monitor.h"
+
+#include <cstdio>
+
+namespace torvic::host {
+
+namespace {
+constexpr uint32_t kCrtcStartAddr = 0x28, kCrtcPitch = 0x2C, kCrtcHActive = 0x30,
+                   kCrtcHBlank = 0x34, kCrtcVActive = 0x40, kCrtcVBlank = 0x44,
+                   kCrtcSyncControl = 0x58, kCrtcControl = 0x5C;
+constexpr uint32_t kVgaCtrl = 0x30, kVgaBits = 0x0D, kCrtcGraphics = 0x100;
+constexpr uint8_t kPixelFormatIndex = 0x0A, kPclkVcoIndex = 0x20, kPclkRefIndex = 0x21;
+
+uint32_t bits_for_format(uint8_t format) {
+  switch (format) {
+    case 3: return 8;
+    case 4: return 16;
+    case 6: return 32;
+    default: return 0;
+  }
+}
+}  // namespace
+
+double pll_frequency_mhz(uint8_t vco_divider, uint8_t reference_divider) {
+  if (reference_divider == 0) return 0;
+  const unsigned df = vco_divider >> 6;
+  const unsigned m = vco_divider & 0x3F;
+  return kReferenceClockMHz * (m + 65) / (reference_divider * double(1u << (3 - df)));
+}
+
+uint32_t bus_bits(uint16_t variant_code) {
+  if (variant_code == 10 || variant_code == 11) return 128;
+  if (variant_code < 8) return 64;
+  return 32;
+}
+
+MonitorTiming decode_monitor(const Board &board) {
+  MonitorTiming t;
+  const bool crtc_drives = board.reg(kCrtcControl) & kCrtcGraphics;
+  const bool vga_drives = board.io(kVgaCtrl) & kVgaBits;
+  if (!crtc_drives || vga_drives) {
+    t.state = board.text_mode() ? DisplayState::VgaText : DisplayState::Vga;
+    return t;
+  }
+  t.state = DisplayState::Graphics;
+  t.bits_per_pixel = bits_for_format(board.dac_index_reg(kPixelFormatIndex));
+  const uint32_t per_word = t.bits_per_pixel ? bus_bits(board.config().variant_code) / t.bits_per_pixel : 0;
+  t.width = board.reg(kCrtcHActive) * per_word;
+  t.total_width = (board.reg(kCrtcHActive) + board.reg(kCrtcHBlank)) * per_word;
+  t.height = board.reg(kCrtcVActive);
+  t.total_height = board.reg(kCrtcVActive) + board.reg(kCrtcVBlank);
+  t.pixel_clock_mhz =
+      pll_frequency_mhz(board.dac_index_reg(kPclkVcoIndex), board.dac_index_reg(kPclkRefIndex));
+  if (t.total_width) t.horizontal_khz = t.pixel_clock_mhz * 1000.0 / t.total_width;
+  if (t.total_height) t.refresh_hz = t.horizontal_khz * 1000.0 / t.total_height;
+  const uint32_t sync = board.reg(kCrtcSyncControl);
+  t.hsync_positive = sync & 1;
+  t.vsync_positive = sync & 2;
+  t.start_address = board.reg(kCrtcStartAddr);
+  t.pitch = board.reg(kCrtcPitch);
+  return t;
+}
+
+std::string MonitorTiming::describe() const {
+  if (state == DisplayState::VgaText) return "VGA text mode 3 (80 x 25)";
+  if (state == DisplayState::Vga) return "VGA (the board's CRT controller does not drive the display)";
+  char b[256];
+  snprintf(b, sizeof b,
+           "%u x %u at %u bpp, total %u x %u, pixel clock %.3f MHz, %.2f kHz, %.2f Hz, "
+           "hsync %c, vsync %c",
+           width, height, bits_per_pixel, total_width, total_height, pixel_clock_mhz,
+           horizontal_khz, refresh_hz, hsync_positive ? '+' : '-', vsync_positive ? '+' : '-');
+  return b;
+}
+
+Picture render_frame(const Board &board, const MonitorTiming &t) {
+  Picture p;
+  if (t.state != DisplayState::Graphics || t.bits_per_pixel == 0) return p;
+  p.width = t.width;
+  p.height = t.height;
+  p.rgb.assign(size_t(p.width) * p.height * 3, 0);
+  const uint8_t *vram = board.vram();
+  const uint64_t size = board.memory_size();
+  const uint32_t bytes = t.bits_per_pixel / 8;
+  const uint8_t mask = board.pixel_mask();
+  for (uint32_t y = 0; y < p.height; y++) {
+    uint8_t *out = &p.rgb[size_t(y) * p.width * 3];
+    const uint64_t line = uint64_t(t.start_address) + uint64_t(y) * t.pitch;
+    for (uint32_t x = 0; x < p.width; x++, out += 3) {
+      const uint64_t at = line + uint64_t(x) * bytes;
+      if (at + bytes > size) continue;  // beyond the installed memory: black
+      const uint8_t *px = vram + at;
+      if (bytes == 1) {
+        const auto c = board.palette(px[0] & mask);
+        out[0] = c[0], out[1] = c[1], out[2] = c[2];
+      } else if (bytes == 2) {
+        const uint16_t v = uint16_t(px[0] | px[1] << 8);
+        const unsigned r = v >> 11, g = (v >> 5) & 0x3F, b = v & 0x1F;
+        out[0] = uint8_t(r << 3 | r >> 2), out[1] = uint8_t(g << 2 | g >> 4),
+        out[2] = uint8_t(b << 3 | b >> 2);
+      } else {
+        out[0] = px[2], out[1] = px[1], out[2] = px[0];  // x:8:8:8, blue in the low byte
+      }
+    }
+  }
+  return p;
+}
+
+}  // namespace torvic::host

@@ -1,0 +1,32 @@
+// Test pictures a display client draws through mapped video memory, and the
+// colour a monitor must then show at every pixel.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/video_port_interface.h"
+
+namespace torvic::host {
+
+enum class Pattern { Bars, Gradient, Checker, Grid };
+
+std::vector<std::string> pattern_names();
+std::optional<Pattern> pattern_named(const std::string &name);
+
+using Rgb = std::array<uint8_t, 3>;
+
+// The palette a client loads for 8 bits per pixel: 3 bits of red, 3 of green,
+// 2 of blue.
+std::vector<VIDEO_CLUTDATA> pattern_palette();
+
+// Draws the pattern into the visible frame (frame points at its first byte).
+void draw_pattern(Pattern pattern, uint8_t *frame, const VIDEO_MODE_INFORMATION &mode);
+
+// The colour the monitor shows at (x, y) once the pattern is drawn.
+Rgb expected_color(Pattern pattern, const VIDEO_MODE_INFORMATION &mode, uint32_t x, uint32_t y);
+
+}  // namespace torvic::host

@@ -1,0 +1,273 @@
+// torvic-sim as a person uses it: each subcommand's output and exit status,
+// its JSON output read back, the pictures it writes, and bad input.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using ::testing::HasSubstr;
+
+struct SimRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs torvic-sim with the arguments (shell words) in dir.
+SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_path()) {
+  const fs::path err_file = dir / "stderr.txt";
+  const std::string command =
+      "cd '" + dir.string() + "' && '" TORVIC_SIM "' " + args + " 2>'" + err_file.string() + "'";
+  SimRun r;
+  FILE *pipe = popen(command.c_str(), "r");
+  std::array<char, 4096> buffer{};
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
+  const int raw = pclose(pipe);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream err(err_file);
+  r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  return r;
+}
+
+class Scratch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("torvic-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  fs::path write(const std::string &name, const std::string &text) {
+    std::ofstream(dir / name) << text;
+    return dir / name;
+  }
+  fs::path dir;
+};
+
+struct Png {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  std::array<uint8_t, 3> at(uint32_t x, uint32_t y) const {
+    const size_t i = (size_t(y) * width + x) * 3;
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+  }
+};
+
+Png read_png(const fs::path &path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Png p;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
+  image.format = PNG_FORMAT_RGB;
+  p.width = image.width;
+  p.height = image.height;
+  p.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) p = Png{};
+  return p;
+}
+
+using Rgb = std::array<uint8_t, 3>;
+
+TEST_F(Scratch, DemoShowsBoardsModesPicturesAndTheReturnToText) {
+  const SimRun r = sim("", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("board 0: slot 3, variant code 0 (RGB526 video-RAM board)"));
+  EXPECT_THAT(r.out, HasSubstr("board 1: slot 9, variant code 10 (RGB528 video-RAM board)"));
+  EXPECT_THAT(r.out, HasSubstr("HardwareInformation.DacType = \"IBM RGB528\""));
+  EXPECT_THAT(r.out, HasSubstr("Modes offered to every board (69)"));
+  EXPECT_THAT(r.out, HasSubstr("monitor: 1024 x 768 at 8 bpp, total 1344 x 806, pixel clock 65.035 MHz, "
+                               "48.39 kHz, 60.04 Hz"));
+  EXPECT_THAT(r.out, HasSubstr("board 1: VGA text mode 3"));
+
+  // 1024x768 at 8 bpp through the palette: colour bars over a grey ramp.
+  const Png first = read_png(dir / "torvic-slot3.png");
+  ASSERT_EQ(first.width, 1024u);
+  ASSERT_EQ(first.height, 768u);
+  EXPECT_EQ(first.at(10, 10), (Rgb{255, 255, 255}));   // white bar
+  EXPECT_EQ(first.at(200, 100), (Rgb{255, 255, 0}));   // yellow
+  EXPECT_EQ(first.at(700, 300), (Rgb{255, 0, 0}));     // red
+  EXPECT_EQ(first.at(1000, 500), (Rgb{0, 0, 0}));      // black
+  EXPECT_EQ(first.at(0, 767), (Rgb{0, 0, 0}));         // the ramp starts black
+  EXPECT_EQ(first.at(1023, 767), (Rgb{255, 255, 255}));  // and ends white
+
+  // 1152x864 at 32 bpp: red across, green down, blue fixed.
+  const Png second = read_png(dir / "torvic-slot9.png");
+  ASSERT_EQ(second.width, 1152u);
+  ASSERT_EQ(second.height, 864u);
+  EXPECT_EQ(second.at(0, 0), (Rgb{0, 0, 128}));
+  EXPECT_EQ(second.at(1151, 0), (Rgb{255, 0, 128}));
+  EXPECT_EQ(second.at(0, 863), (Rgb{0, 255, 128}));
+  EXPECT_EQ(second.at(1151, 863), (Rgb{255, 255, 128}));
+}
+
+TEST_F(Scratch, DemoJsonCarriesTheSameFacts) {
+  const SimRun r = sim("--json demo --out-dir pictures", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  ASSERT_EQ(j["boards"].size(), 2u);
+  EXPECT_EQ(j["boards"][1]["registry"]["HardwareInformation.MemorySize"], 0x800000);
+  EXPECT_EQ(j["modes"].size(), 69u);
+  EXPECT_EQ(j["shown"][1]["monitor"]["width"], 1152);
+  EXPECT_EQ(j["after_reset"][0]["state"], "vga-text");
+  EXPECT_TRUE(fs::exists(dir / "pictures" / "torvic-slot9.png"));
+}
+
+TEST(Cli, BootListsBoardsAndTheirCount) {
+  const SimRun r = sim("boot");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("memory 0xC0000000 +0x2000000"));
+  EXPECT_THAT(r.out, HasSubstr("phys 0xD100 length 0x100 io"));
+  EXPECT_THAT(r.out, HasSubstr("boards found: 2"));
+  const json j = json::parse(sim("boot --json").out);
+  EXPECT_EQ(j["num_boards"], 2);
+  EXPECT_EQ(j["boards"][0]["claimed"][5]["space"], "io");
+}
+
+TEST(Cli, ModesTableAndJson) {
+  const SimRun r = sim("modes --board 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("board 1 (slot 9): 69 modes"));
+  EXPECT_THAT(r.out, HasSubstr("     25  1024 x 768     16  60 Hz  4096"));
+  const json j = json::parse(sim("--json modes").out);
+  ASSERT_EQ(j.size(), 2u);
+  EXPECT_EQ(j[0]["modes"].size(), 69u);
+  EXPECT_EQ(j[0]["modes"][0]["bitmap_height"], 6553);  // 640x480x8 on 4 MiB
+}
+
+TEST_F(Scratch, SetModeByNameOrIndexDecodesTheMonitor) {
+  const SimRun r = sim("set-mode 640x480x16@60 --png m.png --pattern checker", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("640 x 480 at 16 bpp, total 800 x 525, pixel clock 25.175 MHz, 31.47 kHz, 59.94 Hz"));
+  const Png p = read_png(dir / "m.png");
+  EXPECT_EQ(p.width, 640u);
+  EXPECT_EQ(p.at(0, 0), (Rgb{0, 0, 0}));
+  EXPECT_EQ(p.at(8, 0), (Rgb{255, 255, 255}));
+
+  const json j = json::parse(sim("--json set-mode 25 --board 1", dir).out);
+  EXPECT_EQ(j["mode"]["mode"], "1024x768x16@60");
+  EXPECT_EQ(j["monitor"]["refresh_hz"], 60.04);
+}
+
+TEST(Cli, RequestShowsStatusInformationAndDecodedReply) {
+  const SimRun r = sim("request QUERY_NUM_AVAIL_MODES --out-len 8");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("NO_ERROR, Information 8"));
+  EXPECT_THAT(r.out, HasSubstr("\"NumModes\": 69"));
+  const json j = json::parse(sim("--json request 0x233B18 --out-len 4").out);
+  EXPECT_EQ(j["decoded"]["boards"], 2);
+  const json short_out = json::parse(sim("--json request QUERY_CURRENT_MODE --out-len 79").out);
+  EXPECT_EQ(short_out["status"], "ERROR_INSUFFICIENT_BUFFER");
+  EXPECT_EQ(short_out["information"], 80);
+  const json cursor = json::parse(sim("--json request 0x230444 --in 00000000").out);
+  EXPECT_EQ(cursor["status"], "ERROR_INVALID_FUNCTION");
+  EXPECT_TRUE(cursor["information"].is_null());
+}
+
+TEST_F(Scratch, TraceIsWrittenAsJsonLinesOrText) {
+  ASSERT_EQ(sim("boot --trace t.jsonl", dir).status, 0);
+  std::ifstream lines(dir / "t.jsonl");
+  std::string first;
+  std::getline(lines, first);
+  EXPECT_EQ(json::parse(first)["service"], "VideoPortZeroMemory");
+  ASSERT_EQ(sim("boot --trace t.txt --trace-format text", dir).status, 0);
+  std::ifstream text(dir / "t.txt");
+  const std::string all((std::istreambuf_iterator<char>(text)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(all, HasSubstr("VideoPortReadPortUlong io+0x18 CONFIG1 -> 0x400"));
+}
+
+TEST_F(Scratch, DefaultMachineFileRoundTrips) {
+  const SimRun printed = sim("machine --default", dir);
+  ASSERT_EQ(printed.status, 0);
+  write("m.json", printed.out);
+  const SimRun boot = sim("--machine m.json boot", dir);
+  EXPECT_EQ(boot.status, 0) << boot.err;
+  EXPECT_EQ(boot.out, sim("boot", dir).out);
+}
+
+TEST_F(Scratch, MachineFileDescribesBoardsAndFaults) {
+  write("m.json", R"({"boards": [{"slot": 5, "variant_code": 8, "memory_mib": 2},
+                                 {"slot": 7, "variant_code": 12}],
+                      "faults": [{"service": "VideoPortSetRegistryParameters", "call": 4, "status": 87}]})");
+  const json j = json::parse(sim("--machine m.json --json boot", dir).out);
+  ASSERT_EQ(j["boards"].size(), 1u);  // the unknown variant is passed over
+  EXPECT_EQ(j["boards"][0]["slot"], 5);
+  EXPECT_EQ(j["boards"][0]["registry"]["HardwareInformation.ChipType"], "Torvic Calvorn E");
+}
+
+TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
+  const struct {
+    const char *text;
+    const char *message;
+  } cases[] = {
+      {R"({"boards": [{"slot": 3, "colour": 1}]})", "$.boards[0].colour: unknown key; allowed keys: slot,"},
+      {R"({"boards": [{"slot": "three"}]})", "$.boards[0].slot: \"three\" is not a number"},
+      {R"({"boards": [{"slot": 32}]})", "$.boards[0].slot: 32 is out of range; allowed 0 to 31"},
+      {R"({"boards": [{"slot": 3, "memory_mib": 3}]})", "$.boards[0].memory_mib: 3 is not a board size"},
+      {R"({"boards": [{"slot": 3}, {"slot": 3}]})", "$.boards[1].slot: slot 3 already holds $.boards[0]"},
+      {R"({"boards": [{"slot": 3,}]})", "invalid JSON at line 1"},
+      {R"({"boards": [], "faults": [{"service": "VideoPortNothing"}]})", "$.faults[0].service: must name"},
+      {R"({"boards": [{"slot": 1, "bars": [null]}]})", "$.boards[0].bars: must be an array of 7 entries"},
+      {R"({"boards": [{"slot": 27526E05000}]})", "number overflow"},
+  };
+  for (const auto &c : cases) {
+    write("bad.json", c.text);
+    const SimRun r = sim("--machine bad.json boot --trace t.jsonl", dir);
+    EXPECT_EQ(r.status, 2) << c.text;
+    EXPECT_THAT(r.err, HasSubstr(c.message)) << c.text;
+    EXPECT_TRUE(r.out.empty()) << c.text;
+    EXPECT_FALSE(fs::exists(dir / "t.jsonl")) << c.text;
+  }
+}
+
+TEST(Cli, BadModesCodesAndBytesGetAClearMessage) {
+  SimRun r = sim("set-mode 1280x1024x32@60");  // withdrawn: the 4 MiB board cannot hold it
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("mode 1280x1024x32@60 is not offered on this board; the nearest are:"));
+  EXPECT_THAT(r.err, HasSubstr("1280x1024x16@60 (index 49)"));
+  r = sim("set-mode big");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("write WIDTHxHEIGHTxBPP@HZ"));
+  r = sim("request NOT_A_REQUEST");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("give a number (0x230404) or a name"));
+  r = sim("request SET_CURRENT_MODE --in 0x1z");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("pairs of hex digits"));
+  r = sim("set-mode 25 --board 7");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("the driver found 2 board(s)"));
+  r = sim("frobnicate");
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST(Cli, HelpNeedsNoFurtherReading) {
+  const SimRun r = sim("--help");
+  EXPECT_EQ(r.status, 0);
+  for (const char *word : {"demo", "boot", "modes", "set-mode", "request", "sweep", "machine", "--machine",
+                           "--trace", "--json"})
+    EXPECT_THAT(r.out, HasSubstr(word));
+  EXPECT_THAT(sim("set-mode --help").out, HasSubstr("WIDTHxHEIGHTxBPP@HZ"));
+}
+
+TEST(Cli, SweepSetsEveryModeAndChecksTheMonitor) {
+  const SimRun r = sim("--json sweep");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["modes"], 551);  // 199 + 199 video-RAM modes, 153 DRAM modes
+  EXPECT_EQ(j["failed"], 0);
+}
+
+}  // namespace

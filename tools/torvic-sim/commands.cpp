@@ -1,0 +1,708 @@
+#include "commands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "host/display_client.h"
+#include "host/machine.h"
+#include "host/monitor.h"
+#include "host/test_pattern.h"
+#include "machine_file.h"
+#include "png_file.h"
+
+namespace torvic::sim {
+
+namespace {
+
+using host::DisplayClient;
+using host::Machine;
+using nlohmann::ordered_json;
+
+std::string hex(uint64_t v) {
+  std::ostringstream s;
+  s << "0x" << std::uppercase << std::hex << v;
+  return s.str();
+}
+
+std::string status_name(VP_STATUS status) {
+  switch (status) {
+    case NO_ERROR: return "NO_ERROR";
+    case ERROR_INVALID_FUNCTION: return "ERROR_INVALID_FUNCTION";
+    case ERROR_NOT_ENOUGH_MEMORY: return "ERROR_NOT_ENOUGH_MEMORY";
+    case ERROR_DEV_NOT_EXIST: return "ERROR_DEV_NOT_EXIST";
+    case ERROR_INVALID_PARAMETER: return "ERROR_INVALID_PARAMETER";
+    case ERROR_INSUFFICIENT_BUFFER: return "ERROR_INSUFFICIENT_BUFFER";
+    case ERROR_MORE_DATA: return "ERROR_MORE_DATA";
+    default: return hex(static_cast<uint32_t>(status));
+  }
+}
+
+std::string variant_name(uint16_t code) {
+  if (code == 10 || code == 11) return "RGB528 video-RAM board";
+  if (code < 8) return "RGB526 video-RAM board";
+  if (code < 10) return "DRAM board with an RGB526";
+  return "unknown variant";
+}
+
+std::string mode_label(const VIDEO_MODE_INFORMATION &m) {
+  return std::to_string(m.VisScreenWidth) + "x" + std::to_string(m.VisScreenHeight) + "x" +
+         std::to_string(m.BitsPerPlane) + "@" + std::to_string(m.Frequency);
+}
+
+std::string narrow(const std::u16string &s) {
+  std::string out;
+  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+// A registry value as a person reads it: a string, or a number.
+ordered_json registry_value(const host::RegistryWrite &w) {
+  if (w.data.size() == 4 && w.name.find(u"MemorySize") != std::u16string::npos) {
+    uint32_t v;
+    memcpy(&v, w.data.data(), 4);
+    return v;
+  }
+  std::string s;
+  for (size_t i = 0; i + 1 < w.data.size(); i += 2) {
+    const auto c = static_cast<char16_t>(w.data[i] | w.data[i + 1] << 8);
+    if (c == 0) break;
+    s += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  return s;
+}
+
+// One run of the driver on the machine the options name.
+class Session {
+ public:
+  explicit Session(const GlobalOptions &options)
+      : options_(options),
+        machine_(options.machine_file.empty() ? host::default_machine()
+                                              : load_machine_file(options.machine_file)) {
+    boot_status_ = machine_.boot();
+    // As at system start, every board found is opened, and so initialised,
+    // before any request: the mode list every board shows depends on all of them.
+    for (size_t i = 0; i < machine_.adapters().size(); i++) machine_.open(i);
+  }
+  ~Session() { write_trace(); }
+
+  Machine &machine() { return machine_; }
+  ULONG boot_status() const { return boot_status_; }
+  size_t boards() const { return machine_.adapters().size(); }
+
+  void require_board(size_t board) {
+    if (board >= boards())
+      throw InputError("--board " + std::to_string(board) + ": the driver found " +
+                       std::to_string(boards()) + " board(s); numbers run from 0 in slot order");
+  }
+
+  void write_trace() {
+    if (options_.trace_file.empty() || trace_written_) return;
+    trace_written_ = true;
+    std::ofstream out(options_.trace_file);
+    for (const auto &e : machine_.trace())
+      out << (options_.trace_format == "text" ? e.text() : e.json()) << '\n';
+  }
+
+ private:
+  const GlobalOptions &options_;
+  Machine machine_;
+  ULONG boot_status_ = 0;
+  bool trace_written_ = false;
+};
+
+// What the driver found and reported for one board: its slot, variant,
+// claimed and mapped ranges, and the registry values it wrote.
+ordered_json board_report(Machine &m, size_t adapter) {
+  m.open(adapter);
+  const auto &a = m.adapters().at(adapter);
+  const host::Board &board = m.board(static_cast<uint32_t>(a.slot));
+  ordered_json j;
+  j["board"] = adapter;
+  j["slot"] = a.slot;
+  j["variant_code"] = board.config().variant_code;
+  j["variant"] = variant_name(board.config().variant_code);
+  j["claimed"] = ordered_json::array();
+  for (const auto &req : m.claim_requests())
+    if (req.slot == a.slot && req.status == NO_ERROR) {
+      j["claimed"] = ordered_json::array();
+      for (const auto &r : req.assigned)
+        j["claimed"].push_back({{"space", r.RangeInIoSpace ? "io" : "memory"},
+                                {"start", hex(static_cast<uint64_t>(r.RangeStart.QuadPart))},
+                                {"length", hex(r.RangeLength)}});
+    }
+  j["mapped"] = ordered_json::array();
+  for (const auto &e : m.trace())
+    if (e.service == "VideoPortGetDeviceBase" && e.slot == a.slot) j["mapped"].push_back(e.detail);
+  j["registry"] = ordered_json::object();
+  for (const auto &w : m.registry())
+    if (w.slot == a.slot) j["registry"][narrow(w.name)] = registry_value(w);
+  return j;
+}
+
+void print_board_report(const ordered_json &b) {
+  std::cout << "  board " << b["board"].get<size_t>() << ": slot " << b["slot"].get<int>()
+            << ", variant code " << b["variant_code"].get<int>() << " ("
+            << b["variant"].get<std::string>() << ")\n";
+  std::cout << "    claimed:";
+  int i = 0;
+  for (const auto &r : b["claimed"])
+    std::cout << (i++ % 3 == 0 ? "\n      " : "   ") << r["space"].get<std::string>() << " "
+              << r["start"].get<std::string>() << " +" << r["length"].get<std::string>();
+  std::cout << "\n    mapped:";
+  for (const auto &d : b["mapped"]) std::cout << "\n      " << d.get<std::string>();
+  std::cout << "\n    registry:\n";
+  for (const auto &[name, value] : b["registry"].items())
+    std::cout << "      " << name << " = "
+              << (value.is_number() ? hex(value.get<uint64_t>()) : "\"" + value.get<std::string>() + "\"")
+              << "\n";
+}
+
+// The modes grouped by resolution, as a person scans them.
+void print_mode_summary(const std::vector<VIDEO_MODE_INFORMATION> &modes) {
+  std::map<std::pair<ULONG, ULONG>, std::pair<std::set<ULONG>, std::set<ULONG>>> by_size;
+  for (const auto &m : modes) {
+    auto &entry = by_size[{m.VisScreenWidth, m.VisScreenHeight}];
+    entry.first.insert(m.BitsPerPlane);
+    entry.second.insert(m.Frequency);
+  }
+  for (const auto &[size, sets] : by_size) {
+    std::ostringstream line;
+    line << "  " << size.first << "x" << size.second;
+    std::cout << line.str() << std::string(std::max<size_t>(13 - line.str().size(), 1), ' ');
+    for (ULONG bpp : sets.first) std::cout << bpp << " ";
+    std::cout << "bpp at";
+    for (ULONG hz : sets.second) std::cout << " " << hz;
+    std::cout << " Hz\n";
+  }
+}
+
+ordered_json mode_json(const VIDEO_MODE_INFORMATION &m) {
+  return {{"index", m.ModeIndex}, {"mode", mode_label(m)}, {"width", m.VisScreenWidth},
+          {"height", m.VisScreenHeight}, {"bits_per_pixel", m.BitsPerPlane},
+          {"refresh_hz", m.Frequency}, {"stride", m.ScreenStride},
+          {"bitmap_height", m.VideoMemoryBitmapHeight}, {"attributes", hex(m.AttributeFlags)}};
+}
+
+ordered_json timing_json(const host::MonitorTiming &t) {
+  ordered_json j;
+  j["state"] = t.state == host::DisplayState::Graphics ? "graphics"
+               : t.state == host::DisplayState::VgaText ? "vga-text" : "vga";
+  j["description"] = t.describe();
+  if (t.state == host::DisplayState::Graphics) {
+    j["width"] = t.width;
+    j["height"] = t.height;
+    j["bits_per_pixel"] = t.bits_per_pixel;
+    j["total_width"] = t.total_width;
+    j["total_height"] = t.total_height;
+    j["pixel_clock_mhz"] = std::round(t.pixel_clock_mhz * 1000) / 1000;
+    j["horizontal_khz"] = std::round(t.horizontal_khz * 100) / 100;
+    j["refresh_hz"] = std::round(t.refresh_hz * 100) / 100;
+    j["hsync"] = t.hsync_positive ? "+" : "-";
+    j["vsync"] = t.vsync_positive ? "+" : "-";
+    j["start_address"] = t.start_address;
+    j["pitch"] = t.pitch;
+  }
+  return j;
+}
+
+// What a display driver does to show a picture: set the mode, map video
+// memory, load the palette for 8 bits per pixel, draw, then hand the public
+// ranges and the mapping back. Returns what the monitor then shows.
+struct Shown {
+  std::string error;  // empty on success
+  host::MonitorTiming timing;
+  host::Picture picture;
+};
+
+Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode,
+                host::Pattern pattern, bool exercise_public_ranges) {
+  DisplayClient client(m, adapter);
+  Shown shown;
+  if (VP_STATUS s = client.set_mode(mode.ModeIndex); s != NO_ERROR) {
+    shown.error = "set mode " + mode_label(mode) + ": " + status_name(s);
+    return shown;
+  }
+  const auto memory = client.map_video_memory();
+  if (memory.status != NO_ERROR) {
+    shown.error = "map video memory: " + status_name(memory.status);
+    return shown;
+  }
+  if (mode.BitsPerPlane == 8) client.set_palette(0, host::pattern_palette());
+  if (uint64_t(mode.ScreenStride) * mode.VisScreenHeight > memory.frame_length)
+    shown.error = "the frame of " + mode_label(mode) + " does not fit the mapped frame buffer";
+  else
+    host::draw_pattern(pattern, memory.frame, mode);
+  if (exercise_public_ranges) {
+    const auto ranges = client.query_public_ranges();
+    if (ranges.status == NO_ERROR) client.free_public_ranges(ranges.bytes);
+  }
+  client.unmap_video_memory(memory.ram);
+  const host::Board &board = m.adapter_board(adapter);
+  shown.timing = host::decode_monitor(board);
+  shown.picture = host::render_frame(board, shown.timing);
+  return shown;
+}
+
+std::string hex_bytes(const std::vector<uint8_t> &bytes) {
+  std::ostringstream s;
+  for (size_t i = 0; i < bytes.size(); i++) {
+    if (i && i % 16 == 0) s << "\n";
+    else if (i) s << " ";
+    s << std::hex << std::uppercase;
+    s.width(2);
+    s.fill('0');
+    s << int(bytes[i]);
+  }
+  return s.str();
+}
+
+void emit(const GlobalOptions &o, const ordered_json &j) {
+  if (o.json) std::cout << j.dump(2) << "\n";
+}
+
+// ---- Modes by name ------------------------------------------------------------------------
+
+const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
+                                        const std::string &text) {
+  // At most nine digits a number: none of them can overflow.
+  static const std::regex by_name(R"((\d{1,9})x(\d{1,9})x(\d{1,9})(?:@(\d{1,9}))?)");
+  static const std::regex by_index(R"(\d{1,9})");
+  auto number = [](const std::string &digits) { return static_cast<ULONG>(std::stoul(digits)); };
+  std::smatch match;
+  if (std::regex_match(text, by_index)) {
+    const ULONG index = number(text);
+    for (const auto &m : modes)
+      if (m.ModeIndex == index) return m;
+  } else if (std::regex_match(text, match, by_name)) {
+    const ULONG w = number(match[1]), h = number(match[2]), bpp = number(match[3]);
+    const ULONG hz = match[4].matched ? number(match[4]) : 0;
+    for (const auto &m : modes)
+      if (m.VisScreenWidth == w && m.VisScreenHeight == h && m.BitsPerPlane == bpp &&
+          (hz == 0 || m.Frequency == hz))
+        return m;
+    // Not offered: name the nearest modes that are.
+    std::vector<std::pair<double, std::string>> near;
+    for (const auto &m : modes) {
+      const double d = std::abs(double(m.VisScreenWidth) - w) + std::abs(double(m.VisScreenHeight) - h) +
+                       8 * std::abs(double(m.BitsPerPlane) - bpp) + std::abs(double(m.Frequency) - hz);
+      near.push_back({d, mode_label(m) + " (index " + std::to_string(m.ModeIndex) + ")"});
+    }
+    std::sort(near.begin(), near.end());
+    std::string list;
+    for (size_t i = 0; i < std::min<size_t>(5, near.size()); i++) list += "\n  " + near[i].second;
+    throw InputError("mode " + text + " is not offered on this board; the nearest are:" + list);
+  } else {
+    throw InputError("mode \"" + text + "\": write WIDTHxHEIGHTxBPP@HZ (for example 1024x768x16@60) "
+                     "or a mode index from `torvic-sim modes`");
+  }
+  throw InputError("mode index " + text + " is not offered on this board; `torvic-sim modes` lists them");
+}
+
+// ---- Raw requests -------------------------------------------------------------------------
+
+const std::map<std::string, ULONG> &request_codes() {
+  static const std::map<std::string, ULONG> codes = {
+      {"QUERY_AVAIL_MODES", IOCTL_VIDEO_QUERY_AVAIL_MODES},
+      {"QUERY_NUM_AVAIL_MODES", IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES},
+      {"QUERY_CURRENT_MODE", IOCTL_VIDEO_QUERY_CURRENT_MODE},
+      {"SET_CURRENT_MODE", IOCTL_VIDEO_SET_CURRENT_MODE},
+      {"RESET_DEVICE", IOCTL_VIDEO_RESET_DEVICE},
+      {"SET_COLOR_REGISTERS", IOCTL_VIDEO_SET_COLOR_REGISTERS},
+      {"MAP_VIDEO_MEMORY", IOCTL_VIDEO_MAP_VIDEO_MEMORY},
+      {"UNMAP_VIDEO_MEMORY", IOCTL_VIDEO_UNMAP_VIDEO_MEMORY},
+      {"QUERY_PUBLIC_ACCESS_RANGES", IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES},
+      {"FREE_PUBLIC_ACCESS_RANGES", IOCTL_VIDEO_FREE_PUBLIC_ACCESS_RANGES},
+      {"SHARE_VIDEO_MEMORY", IOCTL_VIDEO_SHARE_VIDEO_MEMORY},
+      {"UNSHARE_VIDEO_MEMORY", IOCTL_VIDEO_UNSHARE_VIDEO_MEMORY},
+      {"TORVIC_STALL", IOCTL_TORVIC_STALL},
+      {"TORVIC_QUERY_NUM_BOARDS", IOCTL_TORVIC_QUERY_NUM_BOARDS},
+  };
+  return codes;
+}
+
+ULONG parse_request_code(const std::string &text) {
+  std::string name = text;
+  for (const char *prefix : {"IOCTL_VIDEO_", "IOCTL_"})
+    if (name.rfind(prefix, 0) == 0) name = name.substr(strlen(prefix));
+  if (auto it = request_codes().find(name); it != request_codes().end()) return it->second;
+  try {
+    size_t used = 0;
+    const unsigned long long v = std::stoull(text, &used, 0);
+    if (used == text.size() && v <= 0xFFFFFFFFull) return static_cast<ULONG>(v);
+  } catch (const std::exception &) {
+  }
+  std::string names;
+  for (const auto &[n, code] : request_codes()) names += " " + n;
+  throw InputError("request code \"" + text + "\": give a number (0x230404) or a name:" + names);
+}
+
+std::vector<uint8_t> parse_hex(const std::string &text) {
+  std::string digits;
+  for (char c : text)
+    if (!isspace(static_cast<unsigned char>(c))) digits += c;
+  if (digits.rfind("0x", 0) == 0) digits = digits.substr(2);
+  if (digits.size() % 2 != 0 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    throw InputError("--in \"" + text + "\": write the input bytes as pairs of hex digits, "
+                     "in memory order (for example 19000000 for the ULONG 25)");
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < digits.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// The reply decoded for the requests whose records are known.
+ordered_json decode_reply(ULONG code, const std::vector<uint8_t> &out) {
+  using host::record_at;
+  ordered_json j;
+  switch (code) {
+    case IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: {
+      const auto n = record_at<VIDEO_NUM_MODES>(out);
+      j = {{"NumModes", n.NumModes}, {"ModeInformationLength", n.ModeInformationLength}};
+      break;
+    }
+    case IOCTL_VIDEO_QUERY_AVAIL_MODES:
+    case IOCTL_VIDEO_QUERY_CURRENT_MODE:
+      j = ordered_json::array();
+      for (size_t at = 0; at + sizeof(VIDEO_MODE_INFORMATION) <= out.size(); at += sizeof(VIDEO_MODE_INFORMATION))
+        j.push_back(mode_json(record_at<VIDEO_MODE_INFORMATION>(out, at)));
+      break;
+    case IOCTL_VIDEO_MAP_VIDEO_MEMORY: {
+      const auto v = record_at<VIDEO_MEMORY_INFORMATION>(out);
+      j = {{"VideoRamBase", hex(reinterpret_cast<uintptr_t>(v.VideoRamBase))},
+           {"VideoRamLength", v.VideoRamLength},
+           {"FrameBufferBase", hex(reinterpret_cast<uintptr_t>(v.FrameBufferBase))},
+           {"FrameBufferLength", v.FrameBufferLength}};
+      break;
+    }
+    case IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES:
+      j = ordered_json::array();
+      for (size_t at = 0; at + sizeof(VIDEO_PUBLIC_ACCESS_RANGES) <= out.size(); at += sizeof(VIDEO_PUBLIC_ACCESS_RANGES)) {
+        const auto r = record_at<VIDEO_PUBLIC_ACCESS_RANGES>(out, at);
+        j.push_back({{"InIoSpace", r.InIoSpace}, {"MappedInIoSpace", r.MappedInIoSpace},
+                     {"VirtualAddress", hex(reinterpret_cast<uintptr_t>(r.VirtualAddress))}});
+      }
+      break;
+    case IOCTL_VIDEO_SHARE_VIDEO_MEMORY: {
+      const auto s = record_at<VIDEO_SHARE_MEMORY_INFORMATION>(out);
+      j = {{"SharedViewOffset", s.SharedViewOffset}, {"SharedViewSize", s.SharedViewSize},
+           {"VirtualAddress", hex(reinterpret_cast<uintptr_t>(s.VirtualAddress))}};
+      break;
+    }
+    case IOCTL_TORVIC_QUERY_NUM_BOARDS:
+      j = {{"boards", record_at<ULONG>(out)}};
+      break;
+    default:
+      break;
+  }
+  return j;
+}
+
+// ---- Sweep ----------------------------------------------------------------------------------
+
+struct SweepRow {
+  std::string variant;
+  uint32_t memory_mib = 0;
+  VIDEO_MODE_INFORMATION mode{};
+  host::MonitorTiming timing;
+  std::string problem;  // empty when the monitor shows exactly the mode and the picture
+};
+
+// Compares what the monitor shows with the mode asked for and the picture drawn.
+std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, host::Pattern pattern) {
+  if (!shown.error.empty()) return shown.error;
+  const auto &t = shown.timing;
+  if (t.state != host::DisplayState::Graphics) return "the monitor shows no graphics";
+  if (t.width != mode.VisScreenWidth || t.height != mode.VisScreenHeight)
+    return "geometry " + std::to_string(t.width) + "x" + std::to_string(t.height);
+  if (t.bits_per_pixel != mode.BitsPerPlane) return "pixel format of " + std::to_string(t.bits_per_pixel) + " bpp";
+  if (std::abs(t.refresh_hz - mode.Frequency) > 0.03 * mode.Frequency)
+    return "refresh " + std::to_string(t.refresh_hz) + " Hz";
+  const auto &p = shown.picture;
+  for (uint32_t y = 0; y < p.height; y++)
+    for (uint32_t x = 0; x < p.width; x++)
+      if (p.at(x, y) != host::expected_color(pattern, mode, x, y))
+        return "picture differs at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+  return "";
+}
+
+// One machine of the sweep: a board of one variant and memory size, every
+// mode it offers set, drawn and checked.
+std::vector<SweepRow> sweep_machine(uint16_t code, const char *name, uint32_t mib,
+                                    const std::function<void()> &progress) {
+  const host::Pattern patterns[] = {host::Pattern::Bars, host::Pattern::Gradient, host::Pattern::Grid};
+  std::vector<SweepRow> rows;
+  Machine m(host::machine_with({host::default_board(0, code, mib * host::kMiB)}));
+  m.boot();
+  DisplayClient client(m, 0);
+  for (const auto &mode : client.modes()) {
+    const host::Pattern pattern = patterns[mode.ModeIndex % 3];
+    const Shown shown = show_mode(m, 0, mode, pattern, false);
+    rows.push_back({name, mib, mode, shown.timing, check_shown(mode, shown, pattern)});
+    progress();
+  }
+  m.reset_hardware();
+  return rows;
+}
+
+}  // namespace
+
+// ---- The subcommands -----------------------------------------------------------------------
+
+int run_boot(const GlobalOptions &o) {
+  Session s(o);
+  Machine &m = s.machine();
+  ordered_json j;
+  j["driver_entry_status"] = hex(s.boot_status());
+  j["boards"] = ordered_json::array();
+  for (size_t i = 0; i < s.boards(); i++) j["boards"].push_back(board_report(m, i));
+  j["num_boards"] = s.boards() ? DisplayClient(m, 0).num_boards() : 0;
+  if (o.json) {
+    emit(o, j);
+    return 0;
+  }
+  std::cout << "DriverEntry returned " << j["driver_entry_status"].get<std::string>() << "\n";
+  for (const auto &b : j["boards"]) print_board_report(b);
+  std::cout << "boards found: " << j["num_boards"].get<ULONG>() << "\n";
+  return 0;
+}
+
+int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
+  Session s(o);
+  ordered_json j = ordered_json::array();
+  for (size_t i = 0; i < s.boards(); i++) {
+    if (only && *only != i) continue;
+    DisplayClient client(s.machine(), i);
+    ordered_json board = {{"board", i}, {"slot", s.machine().adapters()[i].slot}, {"modes", ordered_json::array()}};
+    for (const auto &m : client.modes()) board["modes"].push_back(mode_json(m));
+    j.push_back(board);
+  }
+  if (only) s.require_board(*only);
+  if (o.json) {
+    emit(o, j);
+    return 0;
+  }
+  for (const auto &board : j) {
+    std::cout << "board " << board["board"].get<size_t>() << " (slot " << board["slot"].get<int>() << "): "
+              << board["modes"].size() << " modes\n";
+    std::cout << "  index  resolution   bpp  rate   bitmap height\n";
+    for (const auto &m : board["modes"]) {
+      char line[96];
+      snprintf(line, sizeof line, "  %5u  %4u x %-5u  %3u  %2u Hz  %u\n", m["index"].get<ULONG>(),
+               m["width"].get<ULONG>(), m["height"].get<ULONG>(), m["bits_per_pixel"].get<ULONG>(),
+               m["refresh_hz"].get<ULONG>(), m["bitmap_height"].get<ULONG>());
+      std::cout << line;
+    }
+  }
+  return 0;
+}
+
+int run_set_mode(const GlobalOptions &o, const SetModeOptions &set) {
+  const auto pattern = host::pattern_named(set.pattern);
+  if (!pattern) {
+    std::string names;
+    for (const auto &n : host::pattern_names()) names += " " + n;
+    throw InputError("--pattern " + set.pattern + ": the patterns are" + names);
+  }
+  Session s(o);
+  s.require_board(set.board);
+  DisplayClient client(s.machine(), set.board);
+  const auto modes = client.modes();
+  const VIDEO_MODE_INFORMATION mode = find_mode(modes, set.mode);
+  const Shown shown = show_mode(s.machine(), set.board, mode, *pattern, true);
+  if (!shown.error.empty()) {
+    std::cerr << "torvic-sim: " << shown.error << "\n";
+    return 1;
+  }
+  if (!set.png.empty()) write_png(set.png, shown.picture);
+  ordered_json j = {{"board", set.board}, {"mode", mode_json(mode)}, {"monitor", timing_json(shown.timing)}};
+  if (!set.png.empty()) j["png"] = set.png;
+  if (o.json) {
+    emit(o, j);
+    return 0;
+  }
+  std::cout << "board " << set.board << ": mode " << mode_label(mode) << " (index " << mode.ModeIndex << ")\n"
+            << "  monitor: " << shown.timing.describe() << "\n";
+  if (!set.png.empty()) std::cout << "  picture: " << set.png << "\n";
+  return 0;
+}
+
+int run_request(const GlobalOptions &o, const RequestOptions &r) {
+  const ULONG code = parse_request_code(r.code);
+  const std::vector<uint8_t> input = parse_hex(r.input_hex);
+  Session s(o);
+  s.require_board(r.board);
+  const auto reply = s.machine().request(r.board, code, input, r.output_length);
+  ordered_json j;
+  j["code"] = hex(code);
+  j["returned"] = reply.returned ? "TRUE" : "FALSE";
+  j["status"] = status_name(reply.status);
+  if (reply.information_written) j["information"] = reply.information;
+  else j["information"] = nullptr;
+  j["output"] = hex_bytes(reply.output);
+  const size_t reported = reply.information_written ? std::min<size_t>(reply.information, reply.output.size()) : 0;
+  if (reply.status == NO_ERROR) {
+    const ordered_json decoded = decode_reply(code, {reply.output.begin(), reply.output.begin() + long(reported)});
+    if (!decoded.is_null()) j["decoded"] = decoded;
+  }
+  if (o.json) {
+    emit(o, j);
+    return 0;
+  }
+  std::cout << "request " << j["code"].get<std::string>() << " on board " << r.board << ": "
+            << j["status"].get<std::string>() << ", Information "
+            << (reply.information_written ? std::to_string(reply.information) : std::string("not written")) << "\n";
+  if (!reply.output.empty()) std::cout << "output (" << reply.output.size() << " bytes):\n" << hex_bytes(reply.output) << "\n";
+  if (j.contains("decoded")) std::cout << "decoded:\n" << j["decoded"].dump(2) << "\n";
+  return 0;
+}
+
+int run_sweep(const GlobalOptions &o) {
+  const auto started = std::chrono::steady_clock::now();
+  struct Job {
+    uint16_t code;
+    const char *name;
+    uint32_t mib;
+    std::vector<SweepRow> rows;
+  };
+  std::vector<Job> jobs;
+  for (const auto &[code, name] : {std::pair<uint16_t, const char *>{0, "RGB526 video RAM"},
+                                   {10, "RGB528 video RAM"}, {8, "DRAM, RGB526"}})
+    for (uint32_t mib : {2u, 4u, 8u}) jobs.push_back({code, name, mib, {}});
+
+  // Every machine loads its own driver image, so they run side by side.
+  const bool tty = isatty(STDERR_FILENO) && !o.json;
+  std::atomic<size_t> next{0}, done{0};
+  std::mutex print;
+  auto progress = [&] {
+    const size_t n = ++done;
+    if (!tty) return;
+    std::lock_guard<std::mutex> lock(print);
+    std::cerr << "\rsweep: " << n << " modes set and checked" << std::flush;
+  };
+  auto worker = [&] {
+    for (size_t i; (i = next++) < jobs.size();)
+      jobs[i].rows = sweep_machine(jobs[i].code, jobs[i].name, jobs[i].mib, progress);
+  };
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < std::max(1u, std::min(4u, std::thread::hardware_concurrency())); t++)
+    threads.emplace_back(worker);
+  for (auto &t : threads) t.join();
+  std::vector<SweepRow> rows;
+  for (auto &job : jobs) rows.insert(rows.end(), job.rows.begin(), job.rows.end());
+  if (tty && !o.json) std::cerr << "\r" << std::string(40, ' ') << "\r";
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const size_t failed = size_t(std::count_if(rows.begin(), rows.end(), [](const SweepRow &r) { return !r.problem.empty(); }));
+
+  if (o.json) {
+    ordered_json j;
+    j["rows"] = ordered_json::array();
+    for (const auto &r : rows)
+      j["rows"].push_back({{"variant", r.variant}, {"memory_mib", r.memory_mib}, {"mode", mode_json(r.mode)},
+                           {"refresh_hz", std::round(r.timing.refresh_hz * 100) / 100},
+                           {"ok", r.problem.empty()}, {"problem", r.problem}});
+    j["modes"] = rows.size();
+    j["failed"] = failed;
+    j["seconds"] = std::round(seconds * 100) / 100;
+    emit(o, j);
+  } else {
+    std::cout << "variant            memory  index  mode              refresh    result\n";
+    for (const auto &r : rows) {
+      char line[160];
+      snprintf(line, sizeof line, "%-18s %2u MiB  %5u  %-16s  %6.2f Hz  %s\n", r.variant.c_str(), r.memory_mib,
+               r.mode.ModeIndex, mode_label(r.mode).c_str(), r.timing.refresh_hz,
+               r.problem.empty() ? "ok" : r.problem.c_str());
+      std::cout << line;
+    }
+    char summary[128];
+    snprintf(summary, sizeof summary, "sweep: %zu modes, %zu passed, %zu failed in %.1f s\n", rows.size(),
+             rows.size() - failed, failed, seconds);
+    std::cout << summary;
+  }
+  return failed ? 1 : 0;
+}
+
+int run_demo(const GlobalOptions &o, const std::string &out_dir) {
+  struct Choice {
+    const char *mode;
+    host::Pattern pattern;
+  };
+  // An 8-bit mode through the palette on the first board, a 32-bit mode on
+  // the second, and 16 bits on any further board.
+  const Choice choices[] = {{"1024x768x8@60", host::Pattern::Bars},
+                            {"1152x864x32@75", host::Pattern::Gradient},
+                            {"800x600x16@72", host::Pattern::Grid}};
+  Session s(o);
+  Machine &m = s.machine();
+  ordered_json j;
+  j["boards"] = ordered_json::array();
+  for (size_t i = 0; i < s.boards(); i++) j["boards"].push_back(board_report(m, i));
+  if (s.boards() == 0) throw InputError("the driver found no board on this machine");
+
+  const auto offered = DisplayClient(m, 0).modes();
+  j["modes"] = ordered_json::array();
+  for (const auto &mode : offered) j["modes"].push_back(mode_label(mode));
+
+  std::filesystem::create_directories(out_dir);
+  j["shown"] = ordered_json::array();
+  for (size_t i = 0; i < s.boards(); i++) {
+    const Choice &choice = choices[std::min<size_t>(i, 2)];
+    DisplayClient client(m, i);
+    const auto modes = client.modes();
+    const VIDEO_MODE_INFORMATION mode = find_mode(modes, choice.mode);
+    const Shown shown = show_mode(m, i, mode, choice.pattern, true);
+    if (!shown.error.empty()) throw std::runtime_error(shown.error);
+    const std::string png = (std::filesystem::path(out_dir) /
+                             ("torvic-slot" + std::to_string(m.adapters()[i].slot) + ".png")).string();
+    write_png(png, shown.picture);
+    j["shown"].push_back({{"board", i}, {"mode", mode_json(mode)}, {"pattern", host::pattern_names()[size_t(choice.pattern)]},
+                          {"monitor", timing_json(shown.timing)}, {"png", png}});
+  }
+  m.reset_hardware(0);
+  j["after_reset"] = ordered_json::array();
+  for (size_t i = 0; i < s.boards(); i++)
+    j["after_reset"].push_back(timing_json(host::decode_monitor(m.adapter_board(i))));
+
+  if (o.json) {
+    emit(o, j);
+    return 0;
+  }
+  std::cout << "The driver found " << s.boards() << " board(s):\n";
+  for (const auto &b : j["boards"]) print_board_report(b);
+  std::cout << "\nModes offered to every board (" << offered.size() << "):\n";
+  print_mode_summary(offered);
+  for (const auto &shown : j["shown"]) {
+    std::cout << "\nboard " << shown["board"].get<size_t>() << ": set " << shown["mode"]["mode"].get<std::string>()
+              << ", drew the " << shown["pattern"].get<std::string>() << " pattern through mapped video memory\n"
+              << "  monitor: " << shown["monitor"]["description"].get<std::string>() << "\n";
+  }
+  std::cout << "\nReset: the driver returned every board to VGA text mode\n";
+  for (size_t i = 0; i < s.boards(); i++)
+    std::cout << "  board " << i << ": " << j["after_reset"][i]["description"].get<std::string>() << "\n";
+  std::cout << "\nPictures of what the monitors showed:\n";
+  for (const auto &shown : j["shown"]) std::cout << "  " << shown["png"].get<std::string>() << "\n";
+  return 0;
+}
+
+int run_machine_default(const GlobalOptions &o) {
+  (void)o;
+  std::cout << machine_to_json(host::default_machine()).dump(2) << "\n";
+  return 0;
+}
+
+}  // namespace torvic::sim

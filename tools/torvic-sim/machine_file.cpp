@@ -1,0 +1,254 @@
+#include "machine_file.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace torvic::sim {
+
+namespace {
+
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+const std::set<std::string> kServices = {
+    "VideoPortInitialize", "VideoPortZeroMemory", "VideoPortGetBusData", "VideoPortSetBusData",
+    "VideoPortGetAccessRanges", "VideoPortGetDeviceBase", "VideoPortMapMemory",
+    "VideoPortUnmapMemory", "VideoPortReadPortUlong", "VideoPortWritePortUlong",
+    "VideoPortReadRegisterUlong", "VideoPortWriteRegisterUlong", "VideoPortWriteRegisterUchar",
+    "VideoPortZeroDeviceMemory", "VideoPortStallExecution", "VideoPortSetRegistryParameters",
+    "VideoPortInt10"};
+
+[[noreturn]] void fail(const std::string &path, const std::string &what) {
+  throw InputError("machine file: " + path + ": " + what);
+}
+
+std::string join(const std::vector<std::string> &keys) {
+  std::string s;
+  for (const auto &k : keys) s += (s.empty() ? "" : ", ") + k;
+  return s;
+}
+
+void only_keys(const json &object, const std::string &path, const std::vector<std::string> &allowed) {
+  if (!object.is_object()) fail(path, "must be an object");
+  for (const auto &[key, value] : object.items())
+    if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
+      fail(path + "." + key, "unknown key; allowed keys: " + join(allowed));
+}
+
+// An integer, written as a JSON number or as a string of hexadecimal digits
+// after "0x", within [low, high].
+int64_t integer(const json &value, const std::string &path, int64_t low, int64_t high) {
+  int64_t v = 0;
+  if (value.is_number_integer()) {
+    v = value.get<int64_t>();
+  } else if (value.is_string()) {
+    const std::string s = value.get<std::string>();
+    size_t used = 0;
+    try {
+      if (s.rfind("0x", 0) != 0 && s.rfind("0X", 0) != 0) throw std::invalid_argument(s);
+      v = static_cast<int64_t>(std::stoull(s.substr(2), &used, 16));
+      if (used != s.size() - 2) throw std::invalid_argument(s);
+    } catch (const std::exception &) {
+      fail(path, "\"" + s + "\" is not a number; write a JSON integer or a \"0x\" hexadecimal string");
+    }
+  } else {
+    fail(path, std::string("must be an integer, not ") + value.type_name());
+  }
+  if (v < low || v > high)
+    fail(path, std::to_string(v) + " is out of range; allowed " + std::to_string(low) + " to " +
+                   std::to_string(high));
+  return v;
+}
+
+bool boolean(const json &value, const std::string &path) {
+  if (!value.is_boolean()) fail(path, std::string("must be true or false, not ") + value.type_name());
+  return value.get<bool>();
+}
+
+host::BarConfig parse_bar(const json &j, const std::string &path, int bar) {
+  host::BarConfig b;
+  if (j.is_null()) {
+    b.implemented = false;
+    return b;
+  }
+  only_keys(j, path, bar == host::kRomBar ? std::vector<std::string>{"size", "address", "enabled"}
+                                          : std::vector<std::string>{"io", "prefetchable", "size", "address"});
+  if (j.contains("io")) b.io = boolean(j["io"], path + ".io");
+  if (j.contains("prefetchable")) b.prefetchable = boolean(j["prefetchable"], path + ".prefetchable");
+  if (j.contains("enabled")) b.rom_enabled = boolean(j["enabled"], path + ".enabled");
+  if (!j.contains("size")) fail(path + ".size", "missing; every implemented register has a size");
+  const int64_t min = bar == host::kRomBar ? 0x800 : b.io ? 4 : 16;
+  const int64_t size = integer(j["size"], path + ".size", min, 0x80000000LL);
+  if ((size & (size - 1)) != 0) fail(path + ".size", std::to_string(size) + " is not a power of two");
+  b.size = static_cast<uint32_t>(size);
+  if (j.contains("address"))
+    b.power_on_address = static_cast<uint32_t>(integer(j["address"], path + ".address", 0, 0xFFFFFFFFLL));
+  return b;
+}
+
+host::BoardConfig parse_board(const json &j, const std::string &path, uint32_t index) {
+  only_keys(j, path,
+            {"slot", "variant_code", "memory_mib", "vendor_id", "device_id", "subsystem_vendor_id",
+             "command", "bars", "config1", "config2", "config3", "vga_ctrl", "xya_ctrl", "xyb_ctrl",
+             "engine_busy_reads"});
+  if (!j.contains("slot")) fail(path + ".slot", "missing; every board sits in a slot from 0 to 31");
+  const auto slot = static_cast<uint32_t>(integer(j["slot"], path + ".slot", 0, 31));
+  uint16_t variant = 0;
+  if (j.contains("variant_code"))
+    variant = static_cast<uint16_t>(integer(j["variant_code"], path + ".variant_code", 0, 0xFFFF));
+  uint32_t memory = 4;
+  if (j.contains("memory_mib")) {
+    memory = static_cast<uint32_t>(integer(j["memory_mib"], path + ".memory_mib", 2, 8));
+    if (memory != 2 && memory != 4 && memory != 8)
+      fail(path + ".memory_mib", std::to_string(memory) + " is not a board size; allowed 2, 4 or 8");
+  }
+  host::BoardConfig b = host::default_board(slot, variant, memory * host::kMiB, index);
+  auto u16 = [&](const char *key, uint16_t &field) {
+    if (j.contains(key)) field = static_cast<uint16_t>(integer(j[key], path + "." + key, 0, 0xFFFF));
+  };
+  auto u32 = [&](const char *key, uint32_t &field) {
+    if (j.contains(key)) field = static_cast<uint32_t>(integer(j[key], path + "." + key, 0, 0xFFFFFFFFLL));
+  };
+  u16("vendor_id", b.vendor_id);
+  u16("device_id", b.device_id);
+  u16("subsystem_vendor_id", b.subsystem_vendor_id);
+  u16("command", b.command_power_on);
+  if (j.contains("config1")) {
+    uint32_t v = 0;
+    u32("config1", v);
+    b.config1 = v;
+  }
+  u32("config2", b.config2_power_on);
+  u32("config3", b.config3_power_on);
+  u32("vga_ctrl", b.vga_ctrl_power_on);
+  u32("xya_ctrl", b.xya_ctrl_power_on);
+  u32("xyb_ctrl", b.xyb_ctrl_power_on);
+  if (j.contains("engine_busy_reads"))
+    b.engine.busy_reads = integer(j["engine_busy_reads"], path + ".engine_busy_reads", -1, 1LL << 40);
+  if (j.contains("bars")) {
+    const json &bars = j["bars"];
+    if (!bars.is_array() || bars.size() != host::kNumBars)
+      fail(path + ".bars", "must be an array of 7 entries (BAR0 to BAR5, then the expansion ROM), "
+                           "each an object or null for a register the board does not implement");
+    for (int i = 0; i < host::kNumBars; i++)
+      b.bars[i] = parse_bar(bars[i], path + ".bars[" + std::to_string(i) + "]", i);
+  }
+  return b;
+}
+
+host::ServiceFault parse_fault(const json &j, const std::string &path) {
+  only_keys(j, path, {"service", "call", "status"});
+  host::ServiceFault f;
+  if (!j.contains("service") || !j["service"].is_string() || !kServices.count(j["service"].get<std::string>()))
+    fail(path + ".service", "must name a video port service: " + join({kServices.begin(), kServices.end()}));
+  f.service = j["service"].get<std::string>();
+  if (j.contains("call")) f.call = static_cast<uint64_t>(integer(j["call"], path + ".call", 1, 1LL << 40));
+  if (j.contains("status"))
+    f.status = static_cast<VP_STATUS>(integer(j["status"], path + ".status", 0, 0xFFFFFFFFLL));
+  return f;
+}
+
+std::string hex(uint64_t v) {
+  std::ostringstream s;
+  s << "0x" << std::uppercase << std::hex << v;
+  return s.str();
+}
+
+}  // namespace
+
+host::MachineConfig parse_machine(const std::string &text) {
+  json j;
+  try {
+    j = json::parse(text);
+  } catch (const json::parse_error &e) {
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i + 1 < e.byte && i < text.size(); i++) {
+      if (text[i] == '\n') line++, column = 1;
+      else column++;
+    }
+    throw InputError("machine file: invalid JSON at line " + std::to_string(line) + ", column " +
+                     std::to_string(column) + ": " + e.what());
+  } catch (const json::exception &e) {
+    // A number too large for any field, for one.
+    throw InputError(std::string("machine file: ") + e.what());
+  }
+  only_keys(j, "$", {"boards", "faults", "config_info_length"});
+  host::MachineConfig config = host::machine_with({});
+  if (!j.contains("boards") || !j["boards"].is_array())
+    fail("$.boards", "must be an array of boards (it may be empty)");
+  std::map<uint32_t, std::string> slots;
+  for (size_t i = 0; i < j["boards"].size(); i++) {
+    const std::string path = "$.boards[" + std::to_string(i) + "]";
+    host::BoardConfig b = parse_board(j["boards"][i], path, static_cast<uint32_t>(i));
+    if (slots.count(b.slot))
+      fail(path + ".slot", "slot " + std::to_string(b.slot) + " already holds " + slots[b.slot] +
+                               "; one board a slot");
+    slots[b.slot] = path;
+    config.boards.push_back(b);
+  }
+  if (j.contains("faults")) {
+    if (!j["faults"].is_array()) fail("$.faults", "must be an array");
+    for (size_t i = 0; i < j["faults"].size(); i++)
+      config.faults.push_back(parse_fault(j["faults"][i], "$.faults[" + std::to_string(i) + "]"));
+  }
+  if (j.contains("config_info_length"))
+    config.config_info_length =
+        static_cast<ULONG>(integer(j["config_info_length"], "$.config_info_length", 0, 4096));
+  return config;
+}
+
+host::MachineConfig load_machine_file(const std::string &path) {
+  std::ifstream in(path);
+  if (!in) throw InputError("machine file: cannot read " + path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return parse_machine(s.str());
+}
+
+ordered_json machine_to_json(const host::MachineConfig &config) {
+  ordered_json out;
+  out["boards"] = ordered_json::array();
+  for (const auto &b : config.boards) {
+    ordered_json j;
+    j["slot"] = b.slot;
+    j["variant_code"] = b.variant_code;
+    j["memory_mib"] = b.memory_size / host::kMiB;
+    j["vendor_id"] = hex(b.vendor_id);
+    j["device_id"] = hex(b.device_id);
+    j["subsystem_vendor_id"] = hex(b.subsystem_vendor_id);
+    j["command"] = hex(b.command_power_on);
+    j["bars"] = ordered_json::array();
+    for (int i = 0; i < host::kNumBars; i++) {
+      const host::BarConfig &bar = b.bars[i];
+      if (!bar.implemented) {
+        j["bars"].push_back(nullptr);
+        continue;
+      }
+      ordered_json e;
+      if (i != host::kRomBar) {
+        e["io"] = bar.io;
+        e["prefetchable"] = bar.prefetchable;
+      }
+      e["size"] = hex(bar.size);
+      e["address"] = hex(bar.power_on_address);
+      if (i == host::kRomBar) e["enabled"] = bar.rom_enabled;
+      j["bars"].push_back(e);
+    }
+    if (b.config1) j["config1"] = hex(*b.config1);
+    j["config2"] = hex(b.config2_power_on);
+    j["config3"] = hex(b.config3_power_on);
+    j["vga_ctrl"] = hex(b.vga_ctrl_power_on);
+    j["xya_ctrl"] = hex(b.xya_ctrl_power_on);
+    j["xyb_ctrl"] = hex(b.xyb_ctrl_power_on);
+    j["engine_busy_reads"] = b.engine.busy_reads;
+    out["boards"].push_back(j);
+  }
+  out["faults"] = ordered_json::array();
+  for (const auto &f : config.faults)
+    out["faults"].push_back({{"service", f.service}, {"call", f.call}, {"status", hex(static_cast<uint32_t>(f.status))}});
+  out["config_info_length"] = config.config_info_length;
+  return out;
+}
+
+}  // namespace torvic::sim

@@ -1,0 +1,24 @@
+// Machines described in JSON: the file format of --machine, and the
+// embedded default machine written out as such a file.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <stdexcept>
+#include <string>
+
+#include "host/machine.h"
+
+namespace torvic::sim {
+
+// Bad input from the user: the message names the field and what is allowed.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+host::MachineConfig parse_machine(const std::string &text);
+host::MachineConfig load_machine_file(const std::string &path);
+nlohmann::ordered_json machine_to_json(const host::MachineConfig &config);
+
+}  // namespace torvic::sim
