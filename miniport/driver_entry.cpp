@@ -1,7 +1,7 @@
 // Registration with the video port as a miniport for PCI boards.
 #include "miniport/torvic.h"
 
-extern "C" ULONG NTAPI DriverEntry(PVOID Context1, PVOID Context2) {
+extern "C" TORVIC_PAGEABLE ULONG NTAPI DriverEntry(PVOID Context1, PVOID Context2) {
   VIDEO_HW_INITIALIZATION_DATA init_data;
 
   VideoPortZeroMemory(&init_data, TORVIC_HW_INIT_DATA_FORM_SIZE);

@@ -8,6 +8,11 @@
 
 #if defined(TORVIC_NT_BUILD)
 
+// offsetof, from the compiler's own freestanding header.
+#include <stddef.h>
+
+// dderror.h lives in the DDK directory beside miniport.h, which the NT build
+// puts on the include path; video.h declares DriverEntry.
 extern "C" {
 #include <ntdef.h>
 #include <dderror.h>
@@ -51,14 +56,10 @@ extern "C" __attribute__((visibility("default"))) ULONG NTAPI DriverEntry(PVOID 
 // The two record sizes that the platform knows in a shorter "form" than the
 // full record: the registration record up to HwTimer, and the configuration
 // record up to InterruptShareable, rounded up to the record's alignment.
+// miniport/x86_layout.cpp holds them to 40 and 72 on x86.
 constexpr ULONG TORVIC_HW_INIT_DATA_FORM_SIZE =
     offsetof(VIDEO_HW_INITIALIZATION_DATA, HwTimer) + sizeof(PVIDEO_HW_TIMER);
 constexpr ULONG TORVIC_CONFIG_INFO_FORM_SIZE =
     (offsetof(VIDEO_PORT_CONFIG_INFO, InterruptShareable) + sizeof(UCHAR) +
      alignof(VIDEO_PORT_CONFIG_INFO) - 1) /
     alignof(VIDEO_PORT_CONFIG_INFO) * alignof(VIDEO_PORT_CONFIG_INFO);
-
-#if defined(__i386__)
-static_assert(TORVIC_HW_INIT_DATA_FORM_SIZE == 40, "x86 registration record form");
-static_assert(TORVIC_CONFIG_INFO_FORM_SIZE == 72, "x86 configuration record form");
-#endif

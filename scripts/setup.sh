@@ -3,7 +3,12 @@
 set -euo pipefail
 
 packages=(cmake make g++ binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libpng-dev)
+          libcli11-dev nlohmann-json3-dev libpng-dev
+          # torvic.sys: the mingw-w64 cross compiler with its DDK headers and
+          # import libraries, and Python for the image checks
+          g++-mingw-w64-i686 mingw-w64-i686-dev python3
+          # the 32-bit host build, with GoogleTest built from its sources
+          gcc-multilib g++-multilib googletest)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,73 @@
+# The NT kernel image of the driver, torvic.sys, cross-built with the mingw-w64
+# i686 toolchain against its DDK headers, and the checks that the image is what
+# the NT loader and the video port take: a native image entered at
+# DriverEntry, importing from videoprt.sys only, with the reset path resident,
+# every other routine pageable, the timing records read-only and the whole
+# driver within 1 KiB of stack.
+#
+# Outputs in bin/: torvic.sys (stripped, what gets installed),
+# torvic-unstripped.sys (the same image with its symbol table) and torvic.map.
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+# dderror.h sits beside miniport.h in the DDK directory but is included by
+# its bare name.
+find_path(TORVIC_DDK_DIR dderror.h PATH_SUFFIXES ddk REQUIRED)
+
+# A kernel image links against nothing but the video port.
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+set(TORVIC_STACK_LIMIT 1024 CACHE STRING "Most stack bytes the driver's deepest call chain may use")
+
+# ---- Objects ---------------------------------------------------------------------------
+torvic_driver_sources(TORVIC_DRIVER_SOURCES)
+add_library(torvic_nt_objects OBJECT ${TORVIC_DRIVER_SOURCES})
+torvic_driver_options(torvic_nt_objects)
+target_compile_definitions(torvic_nt_objects PRIVATE TORVIC_NT_BUILD)
+target_include_directories(torvic_nt_objects SYSTEM PRIVATE ${TORVIC_DDK_DIR})
+# -O2 whatever the build type: the checks judge the code that ships. The stack
+# sizes and call graph (.su and .ci beside each object) feed the stack check.
+target_compile_options(torvic_nt_objects PRIVATE -O2 -fstack-usage -fcallgraph-info=su)
+
+# ---- The image -------------------------------------------------------------------------
+set(TORVIC_NT_BIN ${CMAKE_BINARY_DIR}/bin)
+add_library(torvic_image MODULE $<TARGET_OBJECTS:torvic_nt_objects>)
+set_target_properties(torvic_image PROPERTIES
+  PREFIX "" OUTPUT_NAME "torvic-unstripped" SUFFIX ".sys" LINKER_LANGUAGE CXX)
+target_link_options(torvic_image PRIVATE
+  -nostdlib -shared
+  -Wl,--subsystem,native
+  -Wl,--entry,_DriverEntry@8
+  # No export table entries, and no data reached through imports: the kernel
+  # has no runtime to patch such references.
+  -Wl,--exclude-all-symbols
+  -Wl,--disable-auto-import
+  -Wl,--disable-runtime-pseudo-reloc
+  -Wl,-Map,${TORVIC_NT_BIN}/torvic.map)
+target_link_libraries(torvic_image PRIVATE videoprt)
+
+add_custom_command(
+  OUTPUT ${TORVIC_NT_BIN}/torvic.sys
+  COMMAND ${CMAKE_OBJCOPY} --strip-all $<TARGET_FILE:torvic_image> ${TORVIC_NT_BIN}/torvic.sys
+  DEPENDS torvic_image
+  COMMENT "Stripping torvic.sys"
+  VERBATIM)
+
+# ---- The checks: a failed check fails the build ----------------------------------------
+set(TORVIC_NT_CHECKED ${CMAKE_CURRENT_BINARY_DIR}/torvic.sys.checked)
+add_custom_command(
+  OUTPUT ${TORVIC_NT_CHECKED}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/nt/check_image.py
+          --objdump ${CMAKE_OBJDUMP}
+          --image ${TORVIC_NT_BIN}/torvic.sys
+          --symbols $<TARGET_FILE:torvic_image>
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/nt/check_stack.py
+          --limit ${TORVIC_STACK_LIMIT}
+          $<TARGET_OBJECTS:torvic_nt_objects>
+  COMMAND ${CMAKE_COMMAND} -E touch ${TORVIC_NT_CHECKED}
+  DEPENDS ${TORVIC_NT_BIN}/torvic.sys torvic_image
+          ${CMAKE_SOURCE_DIR}/nt/check_image.py ${CMAKE_SOURCE_DIR}/nt/check_stack.py
+  COMMENT "Checking torvic.sys"
+  COMMAND_EXPAND_LISTS
+  VERBATIM)
+add_custom_target(torvic_sys ALL DEPENDS ${TORVIC_NT_CHECKED})
