@@ -137,6 +137,10 @@ class Machine {
   int initialize_calls() const { return initialize_calls_; }
   const std::vector<FindAdapterCall> &find_calls() const { return find_calls_; }
   const std::vector<Adapter> &adapters() const { return adapters_; }
+  // The system buffer of the request in progress, or null.
+  uint8_t *request_buffer() const {
+    return request_buffers_.empty() ? nullptr : request_buffers_.back()->data();
+  }
   // The extension most recently handed to the find-adapter callback.
   void *last_extension() const {
     return extensions_.empty() ? nullptr : extensions_.back().block->data();

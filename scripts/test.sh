@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the 64-bit host build and its suite,
-# the NT kernel image torvic.sys (building it runs the image checks), and the
-# 32-bit host build and its suite.
+# the NT kernel image torvic.sys (building it runs the image checks), the
+# 32-bit host build and its suite, and the suite under the sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
@@ -13,3 +13,9 @@ cmake --build --preset nt
 cmake --preset m32 >/dev/null
 cmake --build --preset m32
 ctest --preset m32
+
+# The 64-bit suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
+# the sweep of every mode is left to the plain build, where it takes seconds.
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -E 'Cli.Sweep'

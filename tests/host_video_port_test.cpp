@@ -196,6 +196,49 @@ TEST_F(Verifier, StopsDirectAccessToMappedRegisters) {
               ::testing::HasSubstr("direct access"));
 }
 
+TEST(VerifierOutsideDiscovery, StopsAccessToTheExtensionOfAFailedCall) {
+  // The second board's frame buffer cannot be mapped: its extension is freed.
+  MachineConfig c = machine({board(3, 0, 4 * kMiB, 0), board(6, 0, 4 * kMiB, 1)});
+  c.faults.push_back({"VideoPortGetDeviceBase", 6, ERROR_INVALID_PARAMETER});
+  Machine m(c);
+  m.boot();
+  ASSERT_EQ(m.find_calls().size(), 2u);
+  const void *freed = m.find_calls()[1].extension;
+  m.on_service = [freed](Machine &, const host::TraceEvent &e) {
+    if (e.reg == "CONFIG1") (void)static_cast<const volatile HW_DEVICE_EXTENSION *>(freed)->dac_type;
+  };
+  try {
+    m.initialize(0);
+    ADD_FAILURE() << "the run went on";
+  } catch (const host::VerifierStop &stop) {
+    EXPECT_THAT(stop.what(), ::testing::HasSubstr("failed find-adapter call"));
+  }
+}
+
+TEST(VerifierOutsideDiscovery, StopsAccessPastTheRequestBufferAndWritesBeforeIt) {
+  const std::vector<uint8_t> fifty = {50, 0, 0, 0};
+  for (const int reach : {0, -1}) {
+    Machine m(machine({board(3)}));
+    m.boot();
+    // A stall request calls a service midway, from where the buffer is reached.
+    m.on_service = [reach](Machine &machine, const host::TraceEvent &e) {
+      uint8_t *buffer = machine.request_buffer();
+      if (e.service != "VideoPortStallExecution" || buffer == nullptr) return;
+      if (reach == 0)
+        (void)*reinterpret_cast<volatile uint8_t *>(buffer + 4 + host::GuardedBlock::kAlignment);
+      else
+        buffer[reach] = 0;
+    };
+    try {
+      m.request(0, IOCTL_TORVIC_STALL, fifty, 0);
+      ADD_FAILURE() << "the run went on";
+    } catch (const host::VerifierStop &stop) {
+      EXPECT_THAT(stop.what(), ::testing::HasSubstr(reach == 0 ? "past the end of the request buffer"
+                                                               : "wrote outside its buffer"));
+    }
+  }
+}
+
 TEST_F(Verifier, AStoppedMachineRunsNoMoreCallbacks) {
   stop_when([](Machine &, HW_DEVICE_EXTENSION &) { VideoPortStallExecution(51); });
   EXPECT_THROW(m.reset_hardware(), host::VerifierStop);

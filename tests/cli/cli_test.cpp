@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <png.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -26,7 +27,11 @@ struct SimRun {
 
 // Runs torvic-sim with the arguments (shell words) in dir.
 SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_path()) {
-  const fs::path err_file = dir / "stderr.txt";
+  // Tests run side by side: each run keeps its error output in a file of its own.
+  std::string err_template = (fs::temp_directory_path() / "torvic-cli-stderr-XXXXXX").string();
+  const int fd = mkstemp(err_template.data());
+  if (fd >= 0) close(fd);
+  const fs::path err_file = err_template;
   const std::string command =
       "cd '" + dir.string() + "' && '" TORVIC_SIM "' " + args + " 2>'" + err_file.string() + "'";
   SimRun r;
@@ -38,6 +43,7 @@ SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_pat
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   std::ifstream err(err_file);
   r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  fs::remove(err_file);
   return r;
 }
 

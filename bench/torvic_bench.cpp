@@ -1,0 +1,70 @@
+// What the host video port costs: booting a machine (which loads a fresh
+// driver image), a mode set, and the mode list, on the default machine.
+#include <benchmark/benchmark.h>
+
+#include "host/display_client.h"
+#include "host/machine.h"
+#include "host/monitor.h"
+#include "host/test_pattern.h"
+
+namespace {
+
+using torvic::host::DisplayClient;
+using torvic::host::Machine;
+
+void BootDefaultMachine(benchmark::State &state) {
+  for (auto _ : state) {
+    Machine m(torvic::host::default_machine());
+    m.boot();
+    m.open(0);
+    m.open(1);
+    benchmark::DoNotOptimize(m.trace().size());
+  }
+}
+BENCHMARK(BootDefaultMachine)->Unit(benchmark::kMillisecond);
+
+void SetMode1024x768x8(benchmark::State &state) {
+  Machine m(torvic::host::default_machine());
+  m.boot();
+  DisplayClient client(m, 0);
+  client.modes();
+  for (auto _ : state) {
+    m.clear_trace();
+    benchmark::DoNotOptimize(client.set_mode(24));
+  }
+}
+BENCHMARK(SetMode1024x768x8)->Unit(benchmark::kMicrosecond);
+
+void QueryAvailableModes(benchmark::State &state) {
+  Machine m(torvic::host::default_machine());
+  m.boot();
+  DisplayClient client(m, 1);
+  for (auto _ : state) {
+    m.clear_trace();
+    benchmark::DoNotOptimize(client.modes());
+  }
+}
+BENCHMARK(QueryAvailableModes)->Unit(benchmark::kMicrosecond);
+
+void DrawDecodeAndRender1152x864x32(benchmark::State &state) {
+  Machine m(torvic::host::default_machine());
+  m.boot();
+  DisplayClient client(m, 1);
+  const auto modes = client.modes();
+  VIDEO_MODE_INFORMATION mode{};
+  for (const auto &candidate : modes)
+    if (candidate.VisScreenWidth == 1152 && candidate.BitsPerPlane == 32) mode = candidate;
+  client.set_mode(mode.ModeIndex);
+  const auto memory = client.map_video_memory();
+  for (auto _ : state) {
+    torvic::host::draw_pattern(torvic::host::Pattern::Gradient, memory.frame, mode);
+    const auto timing = torvic::host::decode_monitor(m.adapter_board(1));
+    benchmark::DoNotOptimize(torvic::host::render_frame(m.adapter_board(1), timing));
+  }
+  client.unmap_video_memory(memory.ram);
+}
+BENCHMARK(DrawDecodeAndRender1152x864x32)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
