@@ -1,5 +1,7 @@
 #include "host/machine.h"
 
+#include "host/text.h"
+
 #include <signal.h>
 #include <sys/mman.h>
 
@@ -16,12 +18,6 @@ namespace {
 // The machine whose callback runs on this thread: machines on different
 // threads are independent.
 thread_local Machine *g_active = nullptr;
-
-std::string hex(uint64_t v) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-  return b;
-}
 
 uint64_t quad(const PHYSICAL_ADDRESS &a) { return static_cast<uint64_t>(a.QuadPart); }
 
@@ -59,12 +55,6 @@ void install_fault_handler() {
 const std::u16string kStringValues[] = {u"HardwareInformation.ChipType",
                                         u"HardwareInformation.DacType",
                                         u"HardwareInformation.AdapterString"};
-
-std::string narrow(const std::u16string &s) {
-  std::string out;
-  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "host/trace.h"
 
+#include "host/text.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -7,12 +9,6 @@
 namespace torvic::host {
 
 namespace {
-std::string hex(uint64_t v) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-  return b;
-}
-
 std::string location(const TraceEvent &e) {
   if (!e.reg.empty()) return e.reg;
   return e.block + "+" + hex(e.offset);

@@ -23,10 +23,10 @@ struct Variant {
   size_t chip_type_bytes;
   const char16_t *dac_name;
 };
-const Variant kRgb526{"RGB526 VRAM board", 0, 0, 0x06, 0x42, u"Torvic Calvorn", 30, u"IBM RGB526"};
-const Variant kRgb528{"RGB528 VRAM board", 10, 1, 0x06, 0x42, u"Torvic Calvorn", 30, u"IBM RGB528"};
-const Variant kDram{"DRAM board", 8, 2, 0x08, 0x53, u"Torvic Calvorn E", 34, u"IBM RGB526"};
-const Variant kVariants[] = {kRgb526, kRgb528, kDram};
+const Variant kRgb526Board{"RGB526 VRAM board", 0, 0, 0x06, 0x42, u"Torvic Calvorn", 30, u"IBM RGB526"};
+const Variant kRgb528Board{"RGB528 VRAM board", 10, 1, 0x06, 0x42, u"Torvic Calvorn", 30, u"IBM RGB528"};
+const Variant kDramBoard{"DRAM board", 8, 2, 0x08, 0x53, u"Torvic Calvorn E", 34, u"IBM RGB526"};
+const Variant kVariants[] = {kRgb526Board, kRgb528Board, kDramBoard};
 
 struct MemorySize {
   uint32_t bytes;
@@ -34,14 +34,6 @@ struct MemorySize {
   ULONG mw0_code;   // aperture code: 4 KiB doubled this often
 };
 const MemorySize kSizes[] = {{2 * kMiB, 0x0, 9}, {4 * kMiB, 0x400, 10}, {8 * kMiB, 0x8400, 11}};
-
-std::string hex(uint64_t v) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-  return b;
-}
-
-std::string narrow(const std::u16string &s) { return std::string(s.begin(), s.end()); }
 
 bool is_bring_up_event(const host::TraceEvent &e) {
   return is_register_access(e) || e.service == "VideoPortSetRegistryParameters";
@@ -93,25 +85,14 @@ std::unique_ptr<Machine> initialised_board(BoardConfig b) { return initialised(m
 using Mode = std::tuple<ULONG, ULONG, ULONG, ULONG>;  // width, height, depth, rate
 
 ULONG mode_count(Machine &m, size_t adapter) {
-  const auto r = m.request(adapter, IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES, {}, sizeof(VIDEO_NUM_MODES));
-  EXPECT_EQ(r.status, NO_ERROR);
-  VIDEO_NUM_MODES n{};
-  memcpy(&n, r.output.data(), sizeof n);
-  return n.NumModes;
+  return static_cast<ULONG>(DisplayClient(m, adapter).modes().size());
 }
 
 std::vector<Mode> mode_list(Machine &m, size_t adapter) {
-  const ULONG count = mode_count(m, adapter);
-  const auto r = m.request(adapter, IOCTL_VIDEO_QUERY_AVAIL_MODES, {},
-                           count * static_cast<ULONG>(sizeof(VIDEO_MODE_INFORMATION)));
-  EXPECT_EQ(r.status, NO_ERROR);
   std::vector<Mode> modes;
-  for (ULONG i = 0; i < count; i++) {
-    VIDEO_MODE_INFORMATION info{};
-    memcpy(&info, r.output.data() + i * sizeof info, sizeof info);
+  for (const auto &info : DisplayClient(m, adapter).modes())
     modes.emplace_back(info.VisScreenWidth, info.VisScreenHeight, info.BitsPerPlane,
                        info.Frequency);
-  }
   return modes;
 }
 
@@ -304,8 +285,8 @@ TEST(BringUp, RejectedBoardExaminedLastLeavesTheOthersTheirVariants) {
   ASSERT_EQ(m->adapters().size(), 2u);
   EXPECT_EQ(extension_of(*m, 0).dac_type, 0u);
   EXPECT_EQ(extension_of(*m, 1).dac_type, 1u);
-  EXPECT_EQ(registry_of(*m, 2), expected_report(kRgb526, 4 * kMiB));
-  EXPECT_EQ(registry_of(*m, 5), expected_report(kRgb528, 8 * kMiB));
+  EXPECT_EQ(registry_of(*m, 2), expected_report(kRgb526Board, 4 * kMiB));
+  EXPECT_EQ(registry_of(*m, 5), expected_report(kRgb528Board, 8 * kMiB));
   for (uint32_t slot : {2u, 5u}) {
     EXPECT_EQ(m->board(slot).dac_index_reg(DAC_MCLK_REF_DIV), 0x06) << "slot " << slot;
     EXPECT_EQ(m->board(slot).dac_index_reg(DAC_MCLK_VCO_DIV), 0x42) << "slot " << slot;
@@ -315,9 +296,9 @@ TEST(BringUp, RejectedBoardExaminedLastLeavesTheOthersTheirVariants) {
 
 TEST(BringUp, MemoryClockDividersSuitEachBoardsMemory) {
   // All three variants in one machine: each board's DAC gets its own dividers.
-  auto m = initialised(machine({board(1, kRgb526.code, 4 * kMiB, 0),
-                                board(2, kRgb528.code, 4 * kMiB, 1),
-                                board(3, kDram.code, 4 * kMiB, 2)}));
+  auto m = initialised(machine({board(1, kRgb526Board.code, 4 * kMiB, 0),
+                                board(2, kRgb528Board.code, 4 * kMiB, 1),
+                                board(3, kDramBoard.code, 4 * kMiB, 2)}));
   for (uint32_t slot = 1; slot <= 3; slot++) {
     const Variant &v = kVariants[slot - 1];
     const host::Board &hw = m->board(slot);
@@ -335,7 +316,7 @@ TEST(BringUp, MemoryClockDividersSuitEachBoardsMemory) {
 // ---- Modes that fit the memory ------------------------------------------------------------
 
 TEST(ModeFit, VideoRamBoardsKeepTheModesTheirMemoryHolds) {
-  for (const Variant *v : {&kRgb526, &kRgb528}) {
+  for (const Variant *v : {&kRgb526Board, &kRgb528Board}) {
     const auto all = whole_catalogue(*v);
     EXPECT_EQ(all.size(), 79u) << v->name;
     EXPECT_EQ(std::set<Mode>(all.begin(), all.end()).size(), 79u) << v->name;
@@ -354,18 +335,18 @@ TEST(ModeFit, VideoRamBoardsKeepTheModesTheirMemoryHolds) {
 }
 
 TEST(ModeFit, DramBoardKeepsTheModesItsMemoryHolds) {
-  const auto all = whole_catalogue(kDram);
+  const auto all = whole_catalogue(kDramBoard);
   EXPECT_EQ(all.size(), 52u);
-  auto four = initialised_board(board(4, kDram.code, 4 * kMiB));
+  auto four = initialised_board(board(4, kDramBoard.code, 4 * kMiB));
   EXPECT_EQ(mode_count(*four, 0), 52u);
-  auto two = initialised_board(board(4, kDram.code, 2 * kMiB));
+  auto two = initialised_board(board(4, kDramBoard.code, 2 * kMiB));
   EXPECT_EQ(mode_count(*two, 0), 49u);
   EXPECT_EQ(missing_from(all, mode_list(*two, 0)),
             (std::set<Mode>{{1024, 768, 32, 60}, {1280, 1024, 16, 60}, {1280, 1024, 16, 75}}));
 }
 
 TEST(ModeFit, SmallerBoardWithdrawsModesForEveryBoard) {
-  const auto all = whole_catalogue(kRgb526);
+  const auto all = whole_catalogue(kRgb526Board);
   const struct {
     uint32_t first, second;
     ULONG count_after_first;
@@ -394,29 +375,22 @@ TEST(ModeFit, MixedVariantsNeverOfferAModeABoardCannotHold) {
     ULONG count;
   } machines[] = {
       // 2 MiB DRAM board, then an 8 MiB video-RAM board: the video-RAM table, fitted to 2 MiB.
-      {board(1, kDram.code, 2 * kMiB, 0), board(2, kRgb526.code, 8 * kMiB, 1), 51},
+      {board(1, kDramBoard.code, 2 * kMiB, 0), board(2, kRgb526Board.code, 8 * kMiB, 1), 51},
       // 2 MiB video-RAM board, then an 8 MiB DRAM board: the DRAM table, fitted to 2 MiB.
-      {board(1, kRgb526.code, 2 * kMiB, 0), board(2, kDram.code, 8 * kMiB, 1), 49},
+      {board(1, kRgb526Board.code, 2 * kMiB, 0), board(2, kDramBoard.code, 8 * kMiB, 1), 49},
   };
   for (const auto &c : machines) {
     auto m = initialised(machine({c.first, c.second}));
     for (size_t adapter : {0u, 1u}) {
-      EXPECT_EQ(mode_count(*m, adapter), c.count) << "adapter " << adapter;
-      const auto r = m->request(adapter, IOCTL_VIDEO_QUERY_AVAIL_MODES, {},
-                                c.count * static_cast<ULONG>(sizeof(VIDEO_MODE_INFORMATION)));
-      for (ULONG i = 0; i < c.count; i++) {
-        VIDEO_MODE_INFORMATION info{};
-        memcpy(&info, r.output.data() + i * sizeof info, sizeof info);
+      const auto modes = DisplayClient(*m, adapter).modes();
+      EXPECT_EQ(modes.size(), c.count) << "adapter " << adapter;
+      for (const auto &info : modes)
         EXPECT_LE(info.VisScreenHeight * info.ScreenStride, 2 * kMiB) << info.ModeIndex;
-      }
     }
     // A mode only the 8 MiB board could hold is refused on both boards:
     // 1920x1080x32@72 of the video-RAM table, 1024x768x32@60 of the DRAM table.
-    VIDEO_MODE largest{c.count == 51 ? 78u : 26u};
-    std::vector<uint8_t> input(sizeof largest);
-    memcpy(input.data(), &largest, sizeof largest);
     for (size_t adapter : {0u, 1u})
-      EXPECT_EQ(m->request(adapter, IOCTL_VIDEO_SET_CURRENT_MODE, input, 0).status,
+      EXPECT_EQ(DisplayClient(*m, adapter).set_mode(c.count == 51 ? 78u : 26u),
                 ERROR_INVALID_PARAMETER);
   }
 }
@@ -440,13 +414,13 @@ TEST(RegistryReport, FourValuesInOrderForEveryVariantAndMemorySize) {
 TEST(RegistryReport, FailedWritesDoNotStopTheOthersNorTheInitialisation) {
   const std::vector<uint64_t> failing_sets[] = {{1}, {4}, {1, 2, 3, 4}};
   for (const auto &failing : failing_sets) {
-    MachineConfig c = machine({board(5, kRgb528.code, 8 * kMiB)});
+    MachineConfig c = machine({board(5, kRgb528Board.code, 8 * kMiB)});
     for (uint64_t n : failing)
       c.faults.push_back({"VideoPortSetRegistryParameters", n, ERROR_INVALID_PARAMETER});
     Machine m(c);
     ASSERT_EQ(m.boot(), static_cast<ULONG>(NO_ERROR));
     EXPECT_TRUE(m.initialize(0)) << failing.size() << " failing, first " << failing.front();
-    EXPECT_EQ(registry_of(m, 5), expected_report(kRgb528, 8 * kMiB))
+    EXPECT_EQ(registry_of(m, 5), expected_report(kRgb528Board, 8 * kMiB))
         << failing.size() << " failing, first " << failing.front();
     ASSERT_EQ(m.registry().size(), 4u);
     for (size_t i = 0; i < 4; i++) {
@@ -457,11 +431,11 @@ TEST(RegistryReport, FailedWritesDoNotStopTheOthersNorTheInitialisation) {
 }
 
 TEST(RegistryReport, EveryInitialisationWritesTheValuesAgain) {
-  Machine m(machine({board(5, kDram.code, 2 * kMiB)}));
+  Machine m(machine({board(5, kDramBoard.code, 2 * kMiB)}));
   m.boot();
   m.initialize(0);
   m.initialize(0);
-  auto twice = expected_report(kDram, 2 * kMiB);
+  auto twice = expected_report(kDramBoard, 2 * kMiB);
   const auto once = twice;
   twice.insert(twice.end(), once.begin(), once.end());
   EXPECT_EQ(registry_of(m, 5), twice);

@@ -5,26 +5,14 @@
 #include <cstring>
 #include <optional>
 
-#include "host/display_client.h"
 #include "test_support.h"
 
 namespace torvic::test {
 namespace {
 
-using host::bytes_of;
-using host::DisplayClient;
-using host::RequestResult;
-using host::record_at;
 using ::testing::IsEmpty;
 
 constexpr ULONG kPublicRanges = static_cast<ULONG>(7 * sizeof(VIDEO_PUBLIC_ACCESS_RANGES));
-const HANDLE kProcess = reinterpret_cast<HANDLE>(0x4D0);
-
-std::string hex(uint64_t v) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-  return b;
-}
 
 // The calls of one service, in their brief form.
 std::vector<std::string> calls_of(const Machine &m, const std::string &service) {

@@ -5,27 +5,14 @@
 #include <cstdio>
 #include <optional>
 
-#include "host/display_client.h"
 #include "miniport/board_registers.h"
 #include "test_support.h"
 
 namespace torvic::test {
 namespace {
 
-using host::bytes_of;
-using host::DisplayClient;
-using host::RequestResult;
 using ::testing::IsEmpty;
 
-constexpr uint16_t kRgb526 = 0;
-constexpr uint16_t kRgb528 = 10;
-constexpr uint16_t kDram = 8;
-
-std::string hex(uint64_t v) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-  return b;
-}
 
 using Lines = std::vector<std::string>;
 

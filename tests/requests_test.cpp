@@ -7,21 +7,16 @@
 #include <map>
 #include <set>
 
-#include "host/display_client.h"
 #include "miniport/board_registers.h"
 #include "test_support.h"
 
 namespace torvic::test {
 namespace {
 
-using host::bytes_of;
-using host::DisplayClient;
-using host::RequestResult;
 using ::testing::IsEmpty;
 
 constexpr ULONG kModeRecord = static_cast<ULONG>(sizeof(VIDEO_MODE_INFORMATION));
 constexpr ULONG kPublicRanges = static_cast<ULONG>(7 * sizeof(VIDEO_PUBLIC_ACCESS_RANGES));
-const HANDLE kProcess = reinterpret_cast<HANDLE>(0x4D0);
 
 // Whether the first `length` bytes of a reply still hold an aligned word of
 // the host's buffer fill: a field reported but never written.

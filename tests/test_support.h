@@ -9,15 +9,31 @@
 #include <string>
 #include <vector>
 
+#include "host/display_client.h"
 #include "host/machine.h"
+#include "host/text.h"
 #include "miniport/device_extension.h"
 
 namespace torvic::test {
 
 using host::BoardConfig;
+using host::bytes_of;
+using host::DisplayClient;
+using host::hex;
+using host::kMiB;
 using host::Machine;
 using host::MachineConfig;
-using host::kMiB;
+using host::narrow;
+using host::record_at;
+using host::RequestResult;
+
+// Variant codes of the three boards of the family.
+constexpr uint16_t kRgb526 = 0;   // video-RAM board with an RGB526
+constexpr uint16_t kRgb528 = 10;  // video-RAM board with an RGB528
+constexpr uint16_t kDram = 8;     // DRAM board with an RGB526
+
+// A process other than the display driver's, for shared views.
+inline const HANDLE kProcess = reinterpret_cast<HANDLE>(uintptr_t{0x4D0});
 
 inline BoardConfig board(uint32_t slot, uint16_t variant = 0, uint32_t memory = 4 * kMiB,
                          uint32_t index = 0) {

@@ -23,6 +23,7 @@
 #include "host/machine.h"
 #include "host/monitor.h"
 #include "host/test_pattern.h"
+#include "host/text.h"
 #include "machine_file.h"
 #include "png_file.h"
 
@@ -31,14 +32,10 @@ namespace torvic::sim {
 namespace {
 
 using host::DisplayClient;
+using host::hex;
 using host::Machine;
+using host::narrow;
 using nlohmann::ordered_json;
-
-std::string hex(uint64_t v) {
-  std::ostringstream s;
-  s << "0x" << std::uppercase << std::hex << v;
-  return s.str();
-}
 
 std::string status_name(VP_STATUS status) {
   switch (status) {
@@ -63,12 +60,6 @@ std::string variant_name(uint16_t code) {
 std::string mode_label(const VIDEO_MODE_INFORMATION &m) {
   return std::to_string(m.VisScreenWidth) + "x" + std::to_string(m.VisScreenHeight) + "x" +
          std::to_string(m.BitsPerPlane) + "@" + std::to_string(m.Frequency);
-}
-
-std::string narrow(const std::u16string &s) {
-  std::string out;
-  for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
 }
 
 // A registry value as a person reads it: a string, or a number.

@@ -1,5 +1,7 @@
 #include "machine_file.h"
 
+#include "host/text.h"
+
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -8,6 +10,7 @@ namespace torvic::sim {
 
 namespace {
 
+using host::hex;
 using nlohmann::json;
 using nlohmann::ordered_json;
 
@@ -147,12 +150,6 @@ host::ServiceFault parse_fault(const json &j, const std::string &path) {
   if (j.contains("status"))
     f.status = static_cast<VP_STATUS>(integer(j["status"], path + ".status", 0, 0xFFFFFFFFLL));
   return f;
-}
-
-std::string hex(uint64_t v) {
-  std::ostringstream s;
-  s << "0x" << std::uppercase << std::hex << v;
-  return s.str();
 }
 
 }  // namespace

@@ -1,0 +1,15 @@
+// Small text helpers shared by the host video port, torvic-sim and the tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace torvic::host {
+
+// 0x1F3A: upper-case hexadecimal digits after "0x".
+std::string hex(uint64_t value);
+
+// A UTF-16 string as ASCII, with '?' for anything else.
+std::string narrow(const std::u16string &text);
+
+}  // namespace torvic::host
