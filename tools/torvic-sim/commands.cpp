@@ -90,7 +90,14 @@ class Session {
     // before any request: the mode list every board shows depends on all of them.
     for (size_t i = 0; i < machine_.adapters().size(); i++) machine_.open(i);
   }
-  ~Session() { write_trace(); }
+  ~Session() {
+    write_trace();
+    // A display driver releases what it maps; say so when something is left.
+    for (const host::Mapping *m : machine_.client_mappings())
+      std::cerr << "torvic-sim: still mapped at the end of the run: slot " << m->slot << ", physical "
+                << hex(m->phys) << ", " << hex(m->length) << " bytes"
+                << (m->process ? ", process " + hex(reinterpret_cast<uintptr_t>(m->process)) : "") << "\n";
+  }
 
   Machine &machine() { return machine_; }
   ULONG boot_status() const { return boot_status_; }

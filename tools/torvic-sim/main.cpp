@@ -16,31 +16,36 @@ int main(int argc, char **argv) {
   app.fallthrough();
   GlobalOptions o;
   app.add_option("--machine", o.machine_file,
-                 "JSON machine file (start from `torvic-sim machine --default`)");
-  app.add_option("--trace", o.trace_file, "write every video port call to FILE");
+                 "JSON machine file (start from `torvic-sim machine --default`)")
+      ->type_name("FILE");
+  app.add_option("--trace", o.trace_file, "write every video port call to FILE")->type_name("FILE");
   app.add_option("--trace-format", o.trace_format, "json (one object a line) or text")
       ->check(CLI::IsMember({"json", "text"}));
   app.add_flag("--json", o.json, "machine-readable output");
 
   std::string out_dir = ".";
   auto *demo = app.add_subcommand("demo", "boot, list boards and modes, show a picture on every board, reset to text");
-  demo->add_option("--out-dir", out_dir, "where to write the pictures (default: here)");
+  demo->add_option("--out-dir", out_dir, "where to write the pictures (default: here)")->type_name("DIR");
   auto *boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
   std::optional<size_t> modes_board;
   auto *modes = app.add_subcommand("modes", "list the modes the driver offers");
-  modes->add_option("--board", modes_board, "only this board (0 is the first found)");
+  modes->add_option("--board", modes_board, "only this board (0 is the first found)")->type_name("N");
   SetModeOptions set;
   auto *set_mode = app.add_subcommand("set-mode", "set a mode, draw a pattern and decode the monitor");
-  set_mode->add_option("mode", set.mode, "WIDTHxHEIGHTxBPP@HZ (e.g. 1024x768x16@60) or a mode index")->required();
-  set_mode->add_option("--board", set.board, "board number (0 is the first found)");
-  set_mode->add_option("--png", set.png, "write the monitor's picture to FILE");
-  set_mode->add_option("--pattern", set.pattern, "bars, gradient, checker or grid");
+  set_mode->add_option("mode", set.mode, "WIDTHxHEIGHTxBPP@HZ (e.g. 1024x768x16@60) or a mode index")
+      ->type_name("MODE")
+      ->required();
+  set_mode->add_option("--board", set.board, "board number (0 is the first found)")->type_name("N");
+  set_mode->add_option("--png", set.png, "write the monitor's picture to FILE")->type_name("FILE");
+  set_mode->add_option("--pattern", set.pattern, "bars, gradient, checker or grid")->type_name("NAME");
   RequestOptions request;
   auto *raw = app.add_subcommand("request", "send one raw video request and show the reply");
-  raw->add_option("code", request.code, "request code: a number or a name such as QUERY_NUM_AVAIL_MODES")->required();
-  raw->add_option("--board", request.board, "board number (0 is the first found)");
-  raw->add_option("--in", request.input_hex, "input bytes in hex, in memory order");
-  raw->add_option("--out-len", request.output_length, "output buffer length in bytes");
+  raw->add_option("code", request.code, "request code: a number or a name such as QUERY_NUM_AVAIL_MODES")
+      ->type_name("CODE")
+      ->required();
+  raw->add_option("--board", request.board, "board number (0 is the first found)")->type_name("N");
+  raw->add_option("--in", request.input_hex, "input bytes in hex, in memory order")->type_name("HEX");
+  raw->add_option("--out-len", request.output_length, "output buffer length in bytes")->type_name("N");
   auto *sweep = app.add_subcommand("sweep", "set every mode of every variant and memory size and check the monitor");
   bool print_default = false;
   auto *machine = app.add_subcommand("machine", "machine files");
