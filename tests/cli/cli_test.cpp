@@ -213,6 +213,18 @@ TEST_F(Scratch, MachineFileDescribesBoardsAndFaults) {
   EXPECT_EQ(j["boards"][0]["registry"]["HardwareInformation.ChipType"], "Torvic Calvorn E");
 }
 
+TEST_F(Scratch, DemoFallsBackToModesEveryBoardOffers) {
+  // Two 2 MiB DRAM boards: the second cannot show the demo's 1152x864 at 32 bpp.
+  write("m.json", R"({"boards": [{"slot": 1, "variant_code": 8, "memory_mib": 2},
+                                 {"slot": 2, "variant_code": 9, "memory_mib": 2}]})");
+  const SimRun r = sim("--machine m.json --json demo", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["shown"][0]["mode"]["mode"], "1024x768x8@60");
+  EXPECT_EQ(j["shown"][1]["mode"]["mode"], "800x600x32@60");
+  EXPECT_EQ(j["shown"][1]["monitor"]["width"], 800);
+}
+
 TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
   const struct {
     const char *text;

@@ -312,6 +312,24 @@ const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION
   throw InputError("mode index " + text + " is not offered on this board; `torvic-sim modes` lists them");
 }
 
+// The demo's mode for a board: the one it prefers, or, where the board does
+// not offer it (a DRAM board, a small memory), the widest offered mode of the
+// same depth, or the first one offered.
+VIDEO_MODE_INFORMATION demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
+                                 const std::string &preferred) {
+  try {
+    return find_mode(modes, preferred);
+  } catch (const InputError &) {
+  }
+  const ULONG bpp = static_cast<ULONG>(std::stoul(preferred.substr(preferred.rfind('x') + 1)));
+  const VIDEO_MODE_INFORMATION *best = modes.empty() ? nullptr : &modes.front();
+  for (const auto &m : modes)
+    if (m.BitsPerPlane == bpp && (best->BitsPerPlane != bpp || m.VisScreenWidth > best->VisScreenWidth))
+      best = &m;
+  if (!best) throw InputError("the driver offers no mode on this board");
+  return *best;
+}
+
 // ---- Raw requests -------------------------------------------------------------------------
 
 const std::map<std::string, ULONG> &request_codes() {
@@ -662,7 +680,7 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
     const Choice &choice = choices[std::min<size_t>(i, 2)];
     DisplayClient client(m, i);
     const auto modes = client.modes();
-    const VIDEO_MODE_INFORMATION mode = find_mode(modes, choice.mode);
+    const VIDEO_MODE_INFORMATION mode = demo_mode(modes, choice.mode);
     const Shown shown = show_mode(m, i, mode, choice.pattern, true);
     if (!shown.error.empty()) throw std::runtime_error(shown.error);
     const std::string png = (std::filesystem::path(out_dir) /
