@@ -213,11 +213,9 @@ bool Board::access_allowed(Block block, uint32_t offset, Access access, std::str
     case Access::Write8: ok = r->write8; break;
     case Access::Read32: ok = r->read32; break;
     case Access::Write32: ok = r->write32; break;
-    case Access::Read8: ok = false; break;
   }
   if (!ok) {
-    static const char *const kNames[] = {"an 8-bit read", "an 8-bit write", "a 32-bit read",
-                                         "a 32-bit write"};
+    static const char *const kNames[] = {"an 8-bit write", "a 32-bit read", "a 32-bit write"};
     *why = std::string(r->name) + " does not take " + kNames[int(access)];
   }
   return ok;
@@ -289,7 +287,6 @@ void Board::clear_vram(uint64_t offset, uint64_t length) {
   if (offset >= config_.memory_size) return;
   const uint64_t n = std::min<uint64_t>(length, config_.memory_size - offset);
   memset(vram_ + offset, 0, static_cast<size_t>(n));
-  vram_clears_++;
 }
 
 }  // namespace torvic::host

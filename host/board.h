@@ -64,7 +64,7 @@ const char *block_name(Block block);
 // The name of a register of a block, or empty.
 std::string register_name(Block block, uint32_t offset);
 
-enum class Access { Read8, Write8, Read32, Write32 };
+enum class Access { Write8, Read32, Write32 };
 
 class Board {
  public:
@@ -111,7 +111,6 @@ class Board {
   const uint8_t *vram() const { return vram_; }
   uint32_t memory_size() const { return config_.memory_size; }
   int vram_fd() const { return vram_fd_; }
-  uint64_t vram_clears() const { return vram_clears_; }
   void clear_vram(uint64_t offset, uint64_t length);
 
  private:
@@ -135,7 +134,6 @@ class Board {
   std::string fault_;
   int vram_fd_ = -1;
   uint8_t *vram_ = nullptr;
-  uint64_t vram_clears_ = 0;
 };
 
 }  // namespace torvic::host

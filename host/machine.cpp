@@ -197,7 +197,6 @@ ULONG Machine::boot() {
 
 bool Machine::initialize(size_t adapter) {
   Adapter &a = adapters_.at(adapter);
-  initialize_calls_++;
   const BOOLEAN ok = run("HwInitialize", [&] { return registration_.HwInitialize(a.extension); });
   a.opened = true;
   return ok != FALSE;
@@ -321,7 +320,6 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
   if (registration_.HwDeviceExtensionSize == 0)
     stop("VideoPortInitialize: HwDeviceExtensionSize is 0");
   if (auto f = injected("VideoPortInitialize")) return static_cast<ULONG>(*f);
-  registered_ = true;
   if (registration_.AdapterInterfaceType != PCIBus) return ERROR_DEV_NOT_EXIST;
 
   // Call find-adapter with a fresh extension for as long as it finds boards.
@@ -516,18 +514,22 @@ PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG len
     notify(e);
     return nullptr;
   }
+  Mapping &m = add_mapping(ext, phys, length, io != 0);
+  m.device_base = true;
+  notify(e);
+  return m.virt;
+}
+
+Mapping &Machine::add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io) {
   auto m = std::make_unique<Mapping>();
   m->reservation = std::make_unique<Reservation>(length);
   m->virt = m->reservation->base();
   m->length = length;
   m->phys = phys;
-  m->io = io != 0;
+  m->io = io;
   m->slot = slot_of(ext);
-  m->device_base = true;
-  PVOID base = m->virt;
   mappings_.push_back(std::move(m));
-  notify(e);
-  return base;
+  return *mappings_.back();
 }
 
 VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, PULONG io,
@@ -549,32 +551,22 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
     return *f;
   }
 
-  auto m = std::make_unique<Mapping>();
-  m->reservation = std::make_unique<Reservation>(*length);
-  m->virt = m->reservation->base();
-  m->length = *length;
-  m->phys = phys;
-  m->io = *io != 0;
-  m->slot = slot_of(ext);
-  m->process = process;
+  Mapping &m = add_mapping(ext, phys, *length, *io != 0);
+  m.process = process;
   // A view of video memory aliases the board's own storage, so that what a
   // client draws is what the board holds.
-  Board &b = board(m->slot);
+  Board &b = board(m.slot);
   const auto fb = b.decoded_base(kFrameBufferBar);
-  if (!m->io && fb && phys >= *fb && phys < *fb + b.config().bars[kFrameBufferBar].size) {
+  if (!m.io && fb && phys >= *fb && phys < *fb + b.config().bars[kFrameBufferBar].size) {
     const uint64_t offset = phys - *fb;
     const uint64_t view_length =
         offset < b.memory_size() ? std::min<uint64_t>(*length, b.memory_size() - offset) : 0;
-    if (view_length > 0 && offset % page_size() == 0) {
-      m->view_length = view_length;
-      void *p = mmap(m->virt, static_cast<size_t>(m->view_length), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
-                     b.vram_fd(), static_cast<off_t>(offset));
-      if (p == MAP_FAILED) stop("%s: cannot map a view of video memory", service);
-      m->view = static_cast<uint8_t *>(p);
-    }
+    if (view_length > 0 && offset % page_size() == 0 &&
+        mmap(m.virt, static_cast<size_t>(view_length), PROT_READ | PROT_WRITE,
+             MAP_SHARED | MAP_FIXED, b.vram_fd(), static_cast<off_t>(offset)) == MAP_FAILED)
+      stop("%s: cannot map a view of video memory", service);
   }
-  *virt = m->virt;
-  mappings_.push_back(std::move(m));
+  *virt = m.virt;
   notify(e);
   return NO_ERROR;
 }

@@ -101,8 +101,6 @@ struct Mapping {
   bool device_base = false;  // made by VideoPortGetDeviceBase for the driver itself
   HANDLE process = nullptr;  // for a display client or another process
   std::unique_ptr<Reservation> reservation;
-  uint8_t *view = nullptr;  // video memory view, for display clients
-  uint64_t view_length = 0;
 };
 
 struct RequestResult {
@@ -134,7 +132,6 @@ class Machine {
 
   // ---- What happened ----
   const VIDEO_HW_INITIALIZATION_DATA &registration() const { return registration_; }
-  int initialize_calls() const { return initialize_calls_; }
   const std::vector<FindAdapterCall> &find_calls() const { return find_calls_; }
   const std::vector<Adapter> &adapters() const { return adapters_; }
   // The system buffer of the request in progress, or null.
@@ -208,6 +205,7 @@ class Machine {
   ExtensionRecord &extension(PVOID ext, const char *service);
   Claim *claim_of(PVOID ext);
   int slot_of(PVOID ext);
+  Mapping &add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io);
   bool claimed_by(PVOID ext, uint64_t start, uint64_t length, bool io);
   std::optional<uint64_t> place(const IO_RESOURCE_DESCRIPTOR &d,
                                 const std::vector<PhysRange> &taken, int slot);
@@ -222,8 +220,6 @@ class Machine {
   std::vector<std::unique_ptr<Board>> boards_;
   std::unique_ptr<DriverImage> image_;
   VIDEO_HW_INITIALIZATION_DATA registration_{};
-  bool registered_ = false;
-  int initialize_calls_ = 0;
   std::vector<ExtensionRecord> extensions_;
   std::map<const void *, Claim> claims_;
   std::vector<ClaimRequest> claim_requests_;

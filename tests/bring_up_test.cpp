@@ -196,47 +196,39 @@ TEST(Initialisation, MemorySizeComesFromTheTwoStrapsAlone) {
   }
 }
 
-TEST(Initialisation, XyWindowsGetAnEightKiBApertureAndKeepTheirOtherBits) {
-  // On an 8 MiB board, so that the XY windows cannot be sized from the memory.
+// Each register initialisation changes by read-modify-write keeps the bits
+// it has no business with, whatever the board came up with. On an 8 MiB
+// board, so that the XY windows cannot be sized from the memory.
+TEST(Initialisation, ReadModifyWritesKeepTheBoardsOtherBits) {
   const struct {
-    uint32_t xya_before, xyb_before, xya_after, xyb_after;
-  } cases[] = {{0xFFFFFFFF, 0x00000000, 0xFFFFF1FF, 0x00000100},
-               {0x00000000, 0xFFFFFFFF, 0x00000100, 0xFFFFF1FF}};
-  for (const auto &c : cases) {
-    BoardConfig b = board(3, 0, 8 * kMiB);
-    b.xya_ctrl_power_on = c.xya_before;
-    b.xyb_ctrl_power_on = c.xyb_before;
-    auto m = initialised_board(b);
-    EXPECT_EQ(m->board(3).reg(XYA_CTRL), c.xya_after);
-    EXPECT_EQ(m->board(3).reg(XYB_CTRL), c.xyb_after);
-  }
-}
-
-TEST(Initialisation, Config2KeepsOnlyTheBoardsOwnBitsAndOpensTheThreeWindows) {
-  const struct {
+    const char *name;
+    uint32_t BoardConfig::*power_on;
+    bool io;
+    uint32_t offset;
     uint32_t before, after;
   } cases[] = {
-      {0xFFFFFFFF, 0xF3313F1D},  // bits 1, 5-7, 14-23, 26, 27 cleared; 16, 20, 21 set again
-      {0x0CFFC0E2, 0x00311F00},  // only bits the reset clears
-      {0x00000000, 0x00311F00},
+      // The XY windows take the 8 KiB code 1 in bits 8-11.
+      {"XYA_CTRL", &BoardConfig::xya_ctrl_power_on, false, XYA_CTRL, 0xFFFFFFFF, 0xFFFFF1FF},
+      {"XYA_CTRL", &BoardConfig::xya_ctrl_power_on, false, XYA_CTRL, 0x00000000, 0x00000100},
+      {"XYB_CTRL", &BoardConfig::xyb_ctrl_power_on, false, XYB_CTRL, 0xFFFFFFFF, 0xFFFFF1FF},
+      {"XYB_CTRL", &BoardConfig::xyb_ctrl_power_on, false, XYB_CTRL, 0x00000000, 0x00000100},
+      // CONFIG2: bits 1, 5-7, 14-23, 26 and 27 cleared, 8-12 set, then the
+      // three window enables 16, 20 and 21 set again.
+      {"CONFIG2", &BoardConfig::config2_power_on, true, CONFIG2, 0xFFFFFFFF, 0xF3313F1D},
+      {"CONFIG2", &BoardConfig::config2_power_on, true, CONFIG2, 0x0CFFC0E2, 0x00311F00},
+      {"CONFIG2", &BoardConfig::config2_power_on, true, CONFIG2, 0x00000000, 0x00311F00},
+      // CONFIG3: bits 0 and 1 cleared, bit 20 set.
+      {"CONFIG3", &BoardConfig::config3_power_on, true, CONFIG3, 0x3, 0x100000},
+      {"CONFIG3", &BoardConfig::config3_power_on, true, CONFIG3, 0x100000, 0x100000},
+      {"CONFIG3", &BoardConfig::config3_power_on, true, CONFIG3, 0xFFFFFFFF, 0xFFFFFFFC},
   };
   for (const auto &c : cases) {
-    BoardConfig b = board(3);
-    b.config2_power_on = c.before;
+    BoardConfig b = board(3, 0, 8 * kMiB);
+    b.*c.power_on = c.before;
     auto m = initialised_board(b);
-    EXPECT_EQ(m->board(3).io(CONFIG2), c.after) << "CONFIG2 before " << hex(c.before);
-  }
-}
-
-TEST(Initialisation, Config3ClearsItsTwoLowBitsAndSetsBit20) {
-  const struct {
-    uint32_t before, after;
-  } cases[] = {{0x3, 0x100000}, {0x100000, 0x100000}, {0x0, 0x100000}, {0xFFFFFFFF, 0xFFFFFFFC}};
-  for (const auto &c : cases) {
-    BoardConfig b = board(3);
-    b.config3_power_on = c.before;
-    auto m = initialised_board(b);
-    EXPECT_EQ(m->board(3).io(CONFIG3), c.after) << "CONFIG3 before " << hex(c.before);
+    const host::Board &hw = m->board(3);
+    EXPECT_EQ(c.io ? hw.io(c.offset) : hw.reg(c.offset), c.after)
+        << c.name << " before " << hex(c.before);
   }
 }
 

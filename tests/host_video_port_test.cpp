@@ -197,10 +197,7 @@ TEST_F(Verifier, StopsDirectAccessToMappedRegisters) {
 }
 
 TEST(VerifierOutsideDiscovery, StopsAccessToTheExtensionOfAFailedCall) {
-  // The second board's frame buffer cannot be mapped: its extension is freed.
-  MachineConfig c = machine({board(3, 0, 4 * kMiB, 0), board(6, 0, 4 * kMiB, 1)});
-  c.faults.push_back({"VideoPortGetDeviceBase", 6, ERROR_INVALID_PARAMETER});
-  Machine m(c);
+  Machine m(second_board_cannot_be_mapped());
   m.boot();
   ASSERT_EQ(m.find_calls().size(), 2u);
   const void *freed = m.find_calls()[1].extension;

@@ -44,6 +44,14 @@ inline MachineConfig machine(std::vector<BoardConfig> boards) {
   return host::machine_with(std::move(boards));
 }
 
+// Boards in slots 3 and 6; the second board's frame buffer cannot be mapped,
+// so its find-adapter call fails and its extension is freed.
+inline MachineConfig second_board_cannot_be_mapped() {
+  MachineConfig c = machine({board(3, 0, 4 * kMiB, 0), board(6, 0, 4 * kMiB, 1)});
+  c.faults.push_back({"VideoPortGetDeviceBase", 6, ERROR_INVALID_PARAMETER});
+  return c;
+}
+
 inline HW_DEVICE_EXTENSION &extension_of(Machine &m, size_t adapter) {
   return *static_cast<HW_DEVICE_EXTENSION *>(m.adapters().at(adapter).extension);
 }

@@ -251,24 +251,24 @@ TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
 }
 
 TEST(Cli, BadModesCodesAndBytesGetAClearMessage) {
-  SimRun r = sim("set-mode 1280x1024x32@60");  // withdrawn: the 4 MiB board cannot hold it
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("mode 1280x1024x32@60 is not offered on this board; the nearest are:"));
-  EXPECT_THAT(r.err, HasSubstr("1280x1024x16@60 (index 49)"));
-  r = sim("set-mode big");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("write WIDTHxHEIGHTxBPP@HZ"));
-  r = sim("request NOT_A_REQUEST");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("give a number (0x230404) or a name"));
-  r = sim("request SET_CURRENT_MODE --in 0x1z");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("pairs of hex digits"));
-  r = sim("set-mode 25 --board 7");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("the driver found 2 board(s)"));
-  r = sim("frobnicate");
-  EXPECT_EQ(r.status, 2);
+  const struct {
+    const char *args;
+    const char *message;
+  } cases[] = {
+      // withdrawn: the 4 MiB board cannot hold it; the nearest modes are named
+      {"set-mode 1280x1024x32@60", "mode 1280x1024x32@60 is not offered on this board; the nearest are:"},
+      {"set-mode 1280x1024x32@60", "1280x1024x16@60 (index 49)"},
+      {"set-mode big", "write WIDTHxHEIGHTxBPP@HZ"},
+      {"request NOT_A_REQUEST", "give a number (0x230404) or a name"},
+      {"request SET_CURRENT_MODE --in 0x1z", "pairs of hex digits"},
+      {"set-mode 25 --board 7", "the driver found 2 board(s)"},
+      {"frobnicate", "frobnicate"},
+  };
+  for (const auto &c : cases) {
+    const SimRun r = sim(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_THAT(r.err, HasSubstr(c.message)) << c.args;
+  }
 }
 
 TEST(Cli, HelpNeedsNoFurtherReading) {

@@ -137,13 +137,11 @@ ordered_json board_report(Machine &m, size_t adapter) {
   j["variant"] = variant_name(board.config().variant_code);
   j["claimed"] = ordered_json::array();
   for (const auto &req : m.claim_requests())
-    if (req.slot == a.slot && req.status == NO_ERROR) {
-      j["claimed"] = ordered_json::array();
+    if (req.slot == a.slot && req.status == NO_ERROR)
       for (const auto &r : req.assigned)
         j["claimed"].push_back({{"space", r.RangeInIoSpace ? "io" : "memory"},
                                 {"start", hex(static_cast<uint64_t>(r.RangeStart.QuadPart))},
                                 {"length", hex(r.RangeLength)}});
-    }
   j["mapped"] = ordered_json::array();
   for (const auto &e : m.trace())
     if (e.service == "VideoPortGetDeviceBase" && e.slot == a.slot) j["mapped"].push_back(e.detail);
