@@ -10,15 +10,30 @@ packages=(cmake make g++ binutils pkg-config libgtest-dev libgmock-dev libbenchm
           # the 32-bit host build, with GoogleTest built from its sources
           gcc-multilib g++-multilib googletest)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=()
+  local sudo_cmd=()
   [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
-fi
+}
+
+# True when this kernel runs i386 programs: some containers and VMs are built
+# without 32-bit emulation, and there the 32-bit tests need qemu-i386.
+kernel_runs_i386() {
+  local dir rc=0
+  dir=$(mktemp -d)
+  echo 'int main() { return 0; }' > "$dir/probe.c"
+  gcc -m32 -o "$dir/probe" "$dir/probe.c" && "$dir/probe" 2>/dev/null || rc=1
+  rm -rf "$dir"
+  return $rc
+}
+
+install_missing "${packages[@]}"
+kernel_runs_i386 || install_missing qemu-user
