@@ -34,7 +34,7 @@ set(TORVIC_NT_BIN ${CMAKE_BINARY_DIR}/bin)
 add_library(torvic_image MODULE $<TARGET_OBJECTS:torvic_nt_objects>)
 set_target_properties(torvic_image PROPERTIES
   PREFIX "" OUTPUT_NAME "torvic-unstripped" SUFFIX ".sys" LINKER_LANGUAGE CXX)
-target_link_options(torvic_image PRIVATE
+set(TORVIC_NT_LINK_OPTIONS
   -nostdlib -shared
   -Wl,--subsystem,native
   -Wl,--entry,_DriverEntry@8
@@ -42,7 +42,8 @@ target_link_options(torvic_image PRIVATE
   # has no runtime to patch such references.
   -Wl,--exclude-all-symbols
   -Wl,--disable-auto-import
-  -Wl,--disable-runtime-pseudo-reloc
+  -Wl,--disable-runtime-pseudo-reloc)
+target_link_options(torvic_image PRIVATE ${TORVIC_NT_LINK_OPTIONS}
   -Wl,-Map,${TORVIC_NT_BIN}/torvic.map)
 target_link_libraries(torvic_image PRIVATE videoprt)
 
@@ -71,3 +72,27 @@ add_custom_command(
   COMMAND_EXPAND_LISTS
   VERBATIM)
 add_custom_target(torvic_sys ALL DEPENDS ${TORVIC_NT_CHECKED})
+
+# ---- A faulty image for the suite's residency check ------------------------------------
+# The same driver with the DAC and memory-clock routines, which the reset
+# path calls, moved from .text into PAGE: the 32-bit suite runs the reset
+# callback on it and must see the run stop. Never checked, never shipped.
+set(TORVIC_NT_TEST_IMAGES ${CMAKE_BINARY_DIR}/test-images)
+set(TORVIC_DAC_PAGED_OBJ ${TORVIC_NT_TEST_IMAGES}/dac-in-page.obj)
+set(torvic_dac_obj "$<FILTER:$<TARGET_OBJECTS:torvic_nt_objects>,INCLUDE,/dac\\.cpp\\.obj$>")
+add_custom_command(
+  OUTPUT ${TORVIC_DAC_PAGED_OBJ}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TORVIC_NT_TEST_IMAGES}
+  COMMAND ${CMAKE_OBJCOPY} --rename-section .text=PAGE ${torvic_dac_obj} ${TORVIC_DAC_PAGED_OBJ}
+  DEPENDS torvic_nt_objects ${torvic_dac_obj}
+  COMMENT "Moving the DAC routines into PAGE for the residency check's faulty image"
+  VERBATIM)
+add_library(torvic_dac_paged MODULE
+  "$<FILTER:$<TARGET_OBJECTS:torvic_nt_objects>,EXCLUDE,/dac\\.cpp\\.obj$>"
+  ${TORVIC_DAC_PAGED_OBJ})
+set_source_files_properties(${TORVIC_DAC_PAGED_OBJ} PROPERTIES EXTERNAL_OBJECT ON GENERATED ON)
+set_target_properties(torvic_dac_paged PROPERTIES
+  PREFIX "" OUTPUT_NAME "torvic-dac-paged" SUFFIX ".sys" LINKER_LANGUAGE CXX
+  LIBRARY_OUTPUT_DIRECTORY ${TORVIC_NT_TEST_IMAGES})
+target_link_options(torvic_dac_paged PRIVATE ${TORVIC_NT_LINK_OPTIONS})
+target_link_libraries(torvic_dac_paged PRIVATE videoprt)

@@ -1,18 +1,21 @@
 #include "host/driver_image.h"
 
-#include <dlfcn.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <vector>
 
+#include "host/elf_image.h"
+#if defined(__i386__)
+#include "host/pe_image.h"
+#endif
+
 namespace torvic::host {
 
 std::string DriverImage::default_path() {
+  if (const char *chosen = std::getenv("TORVIC_DRIVER"); chosen && *chosen) return chosen;
   std::error_code ec;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (!ec) {
@@ -24,25 +27,26 @@ std::string DriverImage::default_path() {
 
 DriverImage::DriverImage(const std::string &path) : path_(path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the driver image " + path);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
+  if (!in) throw ImageRefused("cannot read the driver image " + path);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
 
-  // The dynamic loader shares an image among all who open the same file;
-  // a memory file of our own gives this machine its own copy.
-  fd_ = memfd_create("torvic-driver", MFD_CLOEXEC);
-  if (fd_ < 0 || write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-    throw std::runtime_error("cannot copy the driver image");
-  const std::string proc_path = "/proc/self/fd/" + std::to_string(fd_);
-  handle_ = dlopen(proc_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) throw std::runtime_error(std::string("cannot load the driver image: ") + dlerror());
-  entry_ = reinterpret_cast<DriverEntryFn>(dlsym(handle_, "DriverEntry"));
-  if (!entry_) throw std::runtime_error("the driver image has no DriverEntry");
-}
-
-DriverImage::~DriverImage() {
-  if (handle_) dlclose(handle_);
-  if (fd_ >= 0) close(fd_);
+  if (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' &&
+      bytes[3] == 'F') {
+    kind_ = Kind::Elf;
+    loaded_ = std::make_unique<ElfImage>(path, bytes);
+  } else if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') {
+    kind_ = Kind::Pe;
+#if defined(__i386__)
+    loaded_ = std::make_unique<PeImage>(path, bytes);
+#else
+    throw ImageRefused(path + " is an NT image (PE32, i386); only the 32-bit host build "
+                       "runs it (preset m32: build/m32/bin/torvic-sim)");
+#endif
+  } else {
+    throw ImageRefused(path + " is neither a driver image for this host (ELF) nor an NT "
+                       "image (PE32)");
+  }
 }
 
 }  // namespace torvic::host

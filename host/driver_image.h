@@ -1,34 +1,36 @@
-// A private copy of the driver image, loaded for one machine, so that every
-// machine starts with the module's variables as they are at load.
+// The driver image a machine runs: the host build (an ELF shared object) or
+// the NT kernel image torvic.sys (PE32, in the 32-bit host build only), each
+// loaded privately for one machine, so that every machine starts with the
+// module's variables as they are at load.
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "platform/video_port_interface.h"
+#include "host/loaded_image.h"
 
 namespace torvic::host {
 
-using DriverEntryFn = ULONG(NTAPI *)(PVOID, PVOID);
-
 class DriverImage {
  public:
-  // The host build of the driver that sits next to this program, or the one
-  // the build produced.
+  enum class Kind { Elf, Pe };
+
+  // The image the environment variable TORVIC_DRIVER names; else the host
+  // build of the driver that sits next to this program, or the one the build
+  // produced.
   static std::string default_path();
 
   explicit DriverImage(const std::string &path = default_path());
-  DriverImage(const DriverImage &) = delete;
-  DriverImage &operator=(const DriverImage &) = delete;
-  ~DriverImage();
 
-  DriverEntryFn entry() const { return entry_; }
+  Kind kind() const { return kind_; }
   const std::string &path() const { return path_; }
+  LoadedImage &loaded() const { return *loaded_; }
+  DriverEntryFn entry() const { return loaded_->entry(); }
 
  private:
   std::string path_;
-  int fd_ = -1;
-  void *handle_ = nullptr;
-  DriverEntryFn entry_ = nullptr;
+  Kind kind_ = Kind::Elf;
+  std::unique_ptr<LoadedImage> loaded_;
 };
 
 }  // namespace torvic::host

@@ -142,6 +142,13 @@ void Machine::stop(const char *format, ...) {
 
 void Machine::on_memory_fault(void *address) {
   const auto *a = static_cast<const uint8_t *>(address);
+  if (image_->loaded().pageable(address)) {
+    const std::string routine = image_->loaded().routine_at(address);
+    stop("%s touched pageable memory at %p%s%s%s: NT may call it at raised IRQL, where a "
+         "paged-out page is fatal",
+         active_callback_ ? active_callback_ : "the driver", address,
+         routine.empty() ? "" : " (", routine.c_str(), routine.empty() ? "" : ")");
+  }
   for (const auto &e : extensions_)
     if (e.freed && a >= e.block->data() - GuardedBlock::kFrontGuard &&
         a < e.block->data() + e.block->size() + page_size())
@@ -246,6 +253,13 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
 
 BOOLEAN Machine::reset_hardware(size_t adapter, ULONG columns, ULONG rows) {
   void *ext = adapter < adapters_.size() ? adapters_[adapter].extension : nullptr;
+  // The machine is going down: NT calls this callback at raised IRQL, where
+  // the image's pageable code and data may be paged out. Here they are.
+  struct PagedOut {
+    LoadedImage &image;
+    explicit PagedOut(LoadedImage &i) : image(i) { image.set_pageable_present(false); }
+    ~PagedOut() { image.set_pageable_present(true); }
+  } paged_out(image_->loaded());
   return run("HwResetHw", [&] { return registration_.HwResetHw(ext, columns, rows); });
 }
 

@@ -150,6 +150,7 @@ class Machine {
   void clear_trace() { trace_.clear(); }
   uint64_t now_us() const { return clock_us_; }
   bool stopped() const { return stopped_; }
+  const DriverImage &image() const { return *image_; }
 
   Board &board(uint32_t slot);
   Board *board_at(uint32_t slot);

@@ -7,8 +7,13 @@ packages=(cmake make g++ binutils pkg-config libgtest-dev libgmock-dev libbenchm
           # torvic.sys: the mingw-w64 cross compiler with its DDK headers and
           # import libraries, and Python for the image checks
           g++-mingw-w64-i686 mingw-w64-i686-dev python3
-          # the 32-bit host build, with GoogleTest built from its sources
-          gcc-multilib g++-multilib googletest)
+          # the 32-bit host build, with GoogleTest built from its sources and
+          # torvic-sim's PNG library for i386
+          gcc-multilib g++-multilib googletest libpng-dev:i386)
+
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+}
 
 install_missing() {
   local missing=() p
@@ -17,10 +22,8 @@ install_missing() {
   done
   ((${#missing[@]})) || return 0
   echo "setup: installing ${missing[*]}"
-  local sudo_cmd=()
-  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 }
 
@@ -35,5 +38,10 @@ kernel_runs_i386() {
   return $rc
 }
 
+# libpng-dev:i386 comes from Debian's i386 packages.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 package architecture"
+  as_root dpkg --add-architecture i386
+fi
 install_missing "${packages[@]}"
 kernel_runs_i386 || install_missing qemu-user

@@ -21,7 +21,7 @@ std::string run_command(const std::string &command) {
   return out;
 }
 
-TEST(DriverImage, ImportsOnlyVideoPortServices) {
+TEST(ElfImage, ImportsOnlyVideoPortServices) {
 #ifdef TORVIC_SANITIZED
   GTEST_SKIP() << "a sanitizer build links its runtime into the image";
 #endif
@@ -50,7 +50,7 @@ TEST(DriverImage, ImportsOnlyVideoPortServices) {
   EXPECT_EQ(exported, "DriverEntry\n");
 }
 
-TEST(DriverImage, HasNoStaticConstructors) {
+TEST(ElfImage, HasNoStaticConstructors) {
 #ifdef TORVIC_SANITIZED
   GTEST_SKIP() << "a sanitizer build instruments the image with constructors of its own";
 #endif

@@ -32,8 +32,8 @@ SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_pat
   const int fd = mkstemp(err_template.data());
   if (fd >= 0) close(fd);
   const fs::path err_file = err_template;
-  const std::string command =
-      "cd '" + dir.string() + "' && '" TORVIC_SIM "' " + args + " 2>'" + err_file.string() + "'";
+  const std::string command = "cd '" + dir.string() + "' && " TORVIC_SIM_RUNNER " '" TORVIC_SIM
+                              "' " + args + " 2>'" + err_file.string() + "'";
   SimRun r;
   FILE *pipe = popen(command.c_str(), "r");
   std::array<char, 4096> buffer{};
@@ -50,8 +50,10 @@ SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_pat
 class Scratch : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The same test may run twice at once (against each driver image).
     dir = fs::temp_directory_path() /
-          ("torvic-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+          ("torvic-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+           "-" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
   }
@@ -248,6 +250,32 @@ TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
     EXPECT_TRUE(r.out.empty()) << c.text;
     EXPECT_FALSE(fs::exists(dir / "t.jsonl")) << c.text;
   }
+}
+
+TEST_F(Scratch, DriverOptionRunsTheImagesThisBuildCanRunAndRefusesOthers) {
+  write("junk.sys", "not a driver");
+  const SimRun junk = sim("--driver junk.sys boot", dir);
+  EXPECT_EQ(junk.status, 2);
+  EXPECT_THAT(junk.err, HasSubstr("junk.sys is neither a driver image for this host (ELF) nor an NT image"));
+  EXPECT_EQ(sim("--driver missing.sys boot", dir).status, 2);
+#ifdef TORVIC_NT_IMAGE
+  // The 32-bit build runs the NT image, and it shows exactly what the host
+  // build of the same sources shows, down to the bus trace.
+  const SimRun host = sim("demo --trace host.txt --trace-format text", dir);
+  const SimRun nt = sim("--driver '" TORVIC_NT_IMAGE "' demo --trace nt.txt --trace-format text", dir);
+  ASSERT_EQ(nt.status, 0) << nt.err;
+  EXPECT_EQ(nt.out, host.out);
+  std::ifstream host_trace(dir / "host.txt"), nt_trace(dir / "nt.txt");
+  const std::string a((std::istreambuf_iterator<char>(host_trace)), std::istreambuf_iterator<char>());
+  const std::string b((std::istreambuf_iterator<char>(nt_trace)), std::istreambuf_iterator<char>());
+  EXPECT_GT(a.size(), 10000u);
+  EXPECT_EQ(a, b);
+#else
+  write("torvic.sys", std::string("MZ") + std::string(62, '\0'));
+  const SimRun pe = sim("--driver torvic.sys boot", dir);
+  EXPECT_EQ(pe.status, 2);
+  EXPECT_THAT(pe.err, HasSubstr("torvic.sys is an NT image (PE32, i386); only the 32-bit host build runs it"));
+#endif
 }
 
 TEST(Cli, BadModesCodesAndBytesGetAClearMessage) {

@@ -78,13 +78,18 @@ ordered_json registry_value(const host::RegistryWrite &w) {
   return s;
 }
 
+std::string driver_path(const GlobalOptions &o) {
+  return o.driver_file.empty() ? host::DriverImage::default_path() : o.driver_file;
+}
+
 // One run of the driver on the machine the options name.
 class Session {
  public:
   explicit Session(const GlobalOptions &options)
       : options_(options),
         machine_(options.machine_file.empty() ? host::default_machine()
-                                              : load_machine_file(options.machine_file)) {
+                                              : load_machine_file(options.machine_file),
+               driver_path(options)) {
     boot_status_ = machine_.boot();
     // As at system start, every board found is opened, and so initialised,
     // before any request: the mode list every board shows depends on all of them.
@@ -457,11 +462,11 @@ std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, 
 
 // One machine of the sweep: a board of one variant and memory size, every
 // mode it offers set, drawn and checked.
-std::vector<SweepRow> sweep_machine(uint16_t code, const char *name, uint32_t mib,
-                                    const std::function<void()> &progress) {
+std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, const char *name,
+                                    uint32_t mib, const std::function<void()> &progress) {
   const host::Pattern patterns[] = {host::Pattern::Bars, host::Pattern::Gradient, host::Pattern::Grid};
   std::vector<SweepRow> rows;
-  Machine m(host::machine_with({host::default_board(0, code, mib * host::kMiB)}));
+  Machine m(host::machine_with({host::default_board(0, code, mib * host::kMiB)}), driver);
   m.boot();
   DisplayClient client(m, 0);
   for (const auto &mode : client.modes()) {
@@ -599,7 +604,10 @@ int run_sweep(const GlobalOptions &o) {
                                    {10, "RGB528 video RAM"}, {8, "DRAM, RGB526"}})
     for (uint32_t mib : {2u, 4u, 8u}) jobs.push_back({code, name, mib, {}});
 
-  // Every machine loads its own driver image, so they run side by side.
+  // Every machine loads its own driver image, so they run side by side; a
+  // bad image is refused here, before any thread starts.
+  const std::string driver = driver_path(o);
+  const host::DriverImage probe(driver);
   const bool tty = isatty(STDERR_FILENO) && !o.json;
   std::atomic<size_t> next{0}, done{0};
   std::mutex print;
@@ -611,7 +619,7 @@ int run_sweep(const GlobalOptions &o) {
   };
   auto worker = [&] {
     for (size_t i; (i = next++) < jobs.size();)
-      jobs[i].rows = sweep_machine(jobs[i].code, jobs[i].name, jobs[i].mib, progress);
+      jobs[i].rows = sweep_machine(driver, jobs[i].code, jobs[i].name, jobs[i].mib, progress);
   };
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < std::max(1u, std::min(4u, std::thread::hardware_concurrency())); t++)

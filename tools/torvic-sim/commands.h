@@ -11,6 +11,7 @@ namespace torvic::sim {
 
 struct GlobalOptions {
   std::string machine_file;  // empty: the embedded default machine
+  std::string driver_file;   // empty: the host build of the driver
   std::string trace_file;
   std::string trace_format = "json";
   bool json = false;

@@ -18,6 +18,10 @@ int main(int argc, char **argv) {
   app.add_option("--machine", o.machine_file,
                  "JSON machine file (start from `torvic-sim machine --default`)")
       ->type_name("FILE");
+  app.add_option("--driver", o.driver_file,
+                 "driver image to run: the host build (default) or, in the 32-bit build, the NT "
+                 "image torvic.sys")
+      ->type_name("FILE");
   app.add_option("--trace", o.trace_file, "write every video port call to FILE")->type_name("FILE");
   app.add_option("--trace-format", o.trace_format, "json (one object a line) or text")
       ->check(CLI::IsMember({"json", "text"}));
@@ -66,6 +70,9 @@ int main(int argc, char **argv) {
     if (*machine) return run_machine_default(o);
     return run_demo(o, out_dir);
   } catch (const InputError &e) {
+    std::cerr << "torvic-sim: " << e.what() << "\n";
+    return 2;
+  } catch (const torvic::host::ImageRefused &e) {
     std::cerr << "torvic-sim: " << e.what() << "\n";
     return 2;
   } catch (const torvic::host::VerifierStop &stop) {

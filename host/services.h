@@ -1,0 +1,16 @@
+// The video port services the host provides, by the names under which
+// videoprt.sys exports them, for binding an NT image's imports.
+#pragma once
+
+#include <span>
+
+namespace torvic::host {
+
+struct ServiceExport {
+  const char *name;
+  void *address;
+};
+
+std::span<const ServiceExport> video_port_services();
+
+}  // namespace torvic::host
