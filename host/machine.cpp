@@ -1,5 +1,6 @@
 #include "host/machine.h"
 
+#include "host/driver_call.h"
 #include "host/text.h"
 
 #include <signal.h>
@@ -188,6 +189,17 @@ auto Machine::run(const char *callback, F &&f) {
   return result;
 }
 
+template <class R, class... Params, class... Args>
+R Machine::call(const char *routine_name, R(NTAPI *routine)(Params...), Args... args) {
+  int32_t stack_error = 0;
+  const R result = call_driver(routine, &stack_error, args...);
+  if (stack_error != 0)
+    stop("%s returned with the stack pointer %+d bytes from where its caller left it: it must "
+         "be stdcall and pop its own %zu bytes of arguments",
+         routine_name, stack_error, 4 * sizeof...(Params));
+  return result;
+}
+
 void Machine::check_after_callback() {
   for (const auto &e : extensions_)
     if (!e.freed && !e.block->guards_intact())
@@ -199,12 +211,17 @@ ULONG Machine::boot() {
   static const char16_t registry_path[] =
       u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\torvic";
   return run("DriverEntry",
-             [&] { return image_->entry()(driver_object, const_cast<char16_t *>(registry_path)); });
+             [&] {
+    return call("DriverEntry", image_->entry(), driver_object,
+                const_cast<char16_t *>(registry_path));
+  });
 }
 
 bool Machine::initialize(size_t adapter) {
   Adapter &a = adapters_.at(adapter);
-  const BOOLEAN ok = run("HwInitialize", [&] { return registration_.HwInitialize(a.extension); });
+  const BOOLEAN ok = run("HwInitialize", [&] {
+    return call("HwInitialize", registration_.HwInitialize, a.extension);
+  });
   a.opened = true;
   return ok != FALSE;
 }
@@ -236,7 +253,9 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
 
   RequestResult r;
   r.returned = run("HwStartIO",
-                   [&] { return registration_.HwStartIO(adapters_[adapter].extension, &packet); });
+                   [&] {
+    return call("HwStartIO", registration_.HwStartIO, adapters_[adapter].extension, &packet);
+  });
   if (!b->guards_intact()) stop("request 0x%X wrote outside its buffer", code);
   if (status_block.Status == static_cast<VP_STATUS>(0x7EADBEEF))
     stop("request 0x%X returned without writing its status", code);
@@ -260,7 +279,9 @@ BOOLEAN Machine::reset_hardware(size_t adapter, ULONG columns, ULONG rows) {
     explicit PagedOut(LoadedImage &i) : image(i) { image.set_pageable_present(false); }
     ~PagedOut() { image.set_pageable_present(true); }
   } paged_out(image_->loaded());
-  return run("HwResetHw", [&] { return registration_.HwResetHw(ext, columns, rows); });
+  return run("HwResetHw", [&] {
+    return call("HwResetHw", registration_.HwResetHw, ext, columns, rows);
+  });
 }
 
 // ---- Trace and faults -------------------------------------------------------------------
@@ -340,7 +361,7 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
   VP_STATUS last = ERROR_DEV_NOT_EXIST;
   const size_t adapters_before = adapters_.size();
   const char *outer = active_callback_;
-  for (int call = 0; call < 64; call++) {
+  for (int attempt = 0; attempt < 64; attempt++) {
     ExtensionRecord rec;
     rec.block = std::make_unique<GuardedBlock>(registration_.HwDeviceExtensionSize, 0);
     void *ext = rec.block->data();
@@ -354,7 +375,7 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
     UCHAR again = FALSE;
 
     active_callback_ = "HwFindAdapter";
-    last = registration_.HwFindAdapter(ext, context, nullptr, &info, &again);
+    last = call("HwFindAdapter", registration_.HwFindAdapter, ext, context, nullptr, &info, &again);
     active_callback_ = outer;
     find_calls_.push_back({last, again, info, ext});
 

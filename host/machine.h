@@ -199,6 +199,10 @@ class Machine {
 
   template <class F>
   auto run(const char *callback, F &&f);
+  // Calls a driver routine as NT does; stops the run when the routine breaks
+  // the calling convention.
+  template <class R, class... Params, class... Args>
+  R call(const char *routine_name, R(NTAPI *routine)(Params...), Args... args);
   void check_after_callback();
   TraceEvent &record(const char *service, int slot = -1);
   void notify(const TraceEvent &event);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 
+#include "host/driver_call.h"
 #include "miniport/board_registers.h"
 #include "test_support.h"
 
@@ -72,6 +73,24 @@ TEST(DriverImage, EveryMachineStartsFromAFreshImage) {
   EXPECT_EQ(extension_of(second, 0).next_extension, nullptr);
   EXPECT_EQ(extension_of(first, 0).next_extension, &extension_of(first, 1));
 }
+
+#if defined(__i386__)
+// Callbacks are stdcall on x86: a routine built to another convention leaves
+// its arguments on the stack, and the port measures that on every call.
+BOOLEAN NTAPI pops_its_arguments(PVOID, ULONG) { return TRUE; }
+__attribute__((cdecl)) BOOLEAN leaves_its_arguments(PVOID, ULONG) { return TRUE; }
+
+TEST(DriverCalls, ARoutineThatLeavesItsArgumentsOnTheStackIsMeasured) {
+  int32_t stack_error = 1;
+  EXPECT_EQ(host::call_driver(&pops_its_arguments, &stack_error, nullptr, 7u), TRUE);
+  EXPECT_EQ(stack_error, 0);
+  using Stdcall = BOOLEAN(NTAPI *)(PVOID, ULONG);
+  EXPECT_EQ(host::call_driver(reinterpret_cast<Stdcall>(&leaves_its_arguments), &stack_error,
+                              nullptr, 7u),
+            TRUE);
+  EXPECT_EQ(stack_error, -8);
+}
+#endif
 
 // Each rule of the verifier, made to fire from inside a driver call: the
 // misuse happens while the driver maps its frame buffer, when the register
