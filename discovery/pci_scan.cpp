@@ -85,6 +85,23 @@ TORVIC_PAGEABLE ULONG Torvic_describe_register(PIO_RESOURCE_DESCRIPTOR descripto
   return used;
 }
 
+// A board that answers with the family's identifiers but decodes other
+// resources than the family's (a register missing or too small) would have
+// the driver write outside what was claimed for it: each range the driver
+// maps or hands out must be of the right space and at least as long as what
+// is reached through it.
+TORVIC_PAGEABLE BOOLEAN Torvic_ranges_fit(const VIDEO_ACCESS_RANGE *ranges, ULONG count) {
+  if (count <= RANGE_IO) return FALSE;
+  const VIDEO_ACCESS_RANGE &frame_buffer = ranges[RANGE_FRAME_BUFFER];
+  const VIDEO_ACCESS_RANGE &xy_window = ranges[RANGE_XY_WINDOW];
+  const VIDEO_ACCESS_RANGE &registers = ranges[RANGE_REGISTERS];
+  const VIDEO_ACCESS_RANGE &io = ranges[RANGE_IO];
+  return !frame_buffer.RangeInIoSpace && frame_buffer.RangeLength >= MEMORY_SIZE_BASE &&
+         !xy_window.RangeInIoSpace && xy_window.RangeLength >= XY_WINDOW_LENGTH &&
+         !registers.RangeInIoSpace && registers.RangeLength >= REGISTER_BLOCK_SPAN &&
+         io.RangeInIoSpace && io.RangeLength >= IO_BLOCK_SPAN;
+}
+
 }  // namespace
 
 extern "C" TORVIC_PAGEABLE BOOLEAN Torvic_get_pci_ranges(PHW_DEVICE_EXTENSION extension,
@@ -138,7 +155,9 @@ extern "C" TORVIC_PAGEABLE BOOLEAN Torvic_get_pci_ranges(PHW_DEVICE_EXTENSION ex
   const VP_STATUS status =
       VideoPortGetAccessRanges(extension, num_descriptors, resources, TORVIC_NUM_ACCESS_RANGES,
                                access_ranges, &vendor, &device, slot);
-  if (status != NO_ERROR) {
+  // A refused claim, or a board whose ranges are not the family's, is left
+  // as it was found: decoding restored, base address registers untouched.
+  if (status != NO_ERROR || !Torvic_ranges_fit(access_ranges, num_registers)) {
     Torvic_write_config(extension, *slot, PCI_COMMAND, command);
     return FALSE;
   }

@@ -5,13 +5,6 @@
 
 namespace {
 
-// Installed memory: 2 MiB, 4 MiB with either strap, 8 MiB with both.
-constexpr ULONG MEMORY_SIZE_BASE = 0x200000;
-constexpr ULONG MEMORY_SIZE_STRAPPED = 0x400000;
-
-// The XY windows are opened 8 KiB wide.
-constexpr ULONG XY_WINDOW_LENGTH = 0x2000;
-
 // The variant code is the high half of the board's PCI_SUBSYSTEM dword.
 // Codes 0-7 are RGB526 video-RAM boards, 8 and 9 DRAM boards, 10 and 11
 // RGB528 video-RAM boards; any other code is taken for a DRAM board.
@@ -47,7 +40,10 @@ extern "C" TORVIC_PAGEABLE BOOLEAN NTAPI Torvic_Initialize(PVOID HwDeviceExtensi
   PHW_DEVICE_EXTENSION extension = static_cast<PHW_DEVICE_EXTENSION>(HwDeviceExtension);
 
   extension->crtc_control = 0;  // no mode programmed yet
-  extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength = Torvic_vram_size(extension);
+  // Never more than the aperture claimed: no clear, fit or mapping may pass it.
+  VIDEO_ACCESS_RANGE &frame_buffer = extension->access_ranges[RANGE_FRAME_BUFFER];
+  const ULONG installed = Torvic_vram_size(extension);
+  if (installed < frame_buffer.RangeLength) frame_buffer.RangeLength = installed;
   extension->access_ranges[RANGE_XY_WINDOW].RangeLength = XY_WINDOW_LENGTH;
   extension->dac_type = Torvic_dac_type(extension);
 

@@ -169,7 +169,7 @@ void Machine::on_memory_fault(void *address) {
 }
 
 template <class F>
-auto Machine::run(const char *callback, F &&f) {
+auto Machine::run(const char *callback, F &&f, Irql irql) {
   if (stopped_) throw VerifierStop(std::string("the machine has stopped: ") + stop_buffer_);
   if (active_callback_) stop("%s entered while %s runs", callback, active_callback_);
 
@@ -179,10 +179,12 @@ auto Machine::run(const char *callback, F &&f) {
   Machine *previous = g_active;
   g_active = this;
   active_callback_ = callback;
+  irql_ = irql;
   frame_ = &frame;
   if (sigsetjmp(frame, 1) == 0) result = f();
   frame_ = nullptr;
   active_callback_ = nullptr;
+  irql_ = Irql::Passive;
   g_active = previous;
   if (stopped_) throw VerifierStop(stop_buffer_);
   check_after_callback();
@@ -198,6 +200,14 @@ R Machine::call(const char *routine_name, R(NTAPI *routine)(Params...), Args... 
          "be stdcall and pop its own %zu bytes of arguments",
          routine_name, stack_error, 4 * sizeof...(Params));
   return result;
+}
+
+void Machine::require_passive(const char *service) {
+  if (irql_ != Irql::Passive)
+    stop("%s called from %s at raised IRQL: NT allows it only at PASSIVE_LEVEL; a callback "
+         "that may run at any IRQL may only reach registers and ports, stall, and zero resident "
+         "memory",
+         service, active_callback_ ? active_callback_ : "the driver");
 }
 
 void Machine::check_after_callback() {
@@ -279,9 +289,24 @@ BOOLEAN Machine::reset_hardware(size_t adapter, ULONG columns, ULONG rows) {
     explicit PagedOut(LoadedImage &i) : image(i) { image.set_pageable_present(false); }
     ~PagedOut() { image.set_pageable_present(true); }
   } paged_out(image_->loaded());
-  return run("HwResetHw", [&] {
+  const BOOLEAN reset = run("HwResetHw", [&] {
     return call("HwResetHw", registration_.HwResetHw, ext, columns, rows);
-  });
+  }, Irql::Raised);
+  // FALSE leaves the text mode to the platform: it has the BIOS set mode 3
+  // on the boards the callback let go of.
+  if (!reset)
+    for (size_t a = adapter; a < adapters_.size(); a++) set_text_mode_for_driver(adapters_[a].slot);
+  return reset;
+}
+
+void Machine::set_text_mode_for_driver(int slot) {
+  VIDEO_X86_BIOS_ARGUMENTS arguments{};
+  arguments.Eax = 0x0003;  // function 00h (set mode), mode 03h
+  TraceEvent &e = record("VideoPortInt10", slot);
+  e.detail = "eax " + hex(arguments.Eax) + ", the video port's own after HwResetHw returned FALSE";
+  bios_calls_.push_back({slot, arguments, true});
+  board(static_cast<uint32_t>(slot)).set_text_mode(true);
+  notify(e);
 }
 
 // ---- Trace and faults -------------------------------------------------------------------
@@ -395,6 +420,7 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
 ULONG Machine::vp_bus_data(bool write, PVOID ext, BUS_DATA_TYPE type, ULONG slot, PVOID buffer,
                            ULONG offset, ULONG length) {
   const char *service = write ? "VideoPortSetBusData" : "VideoPortGetBusData";
+  require_passive(service);
   extension(ext, service);
   if (type != PCIConfiguration)
     stop("%s: bus data type %d; only PCI configuration space (4) is used", service, int(type));
@@ -468,6 +494,7 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
                                         PVIDEO_ACCESS_RANGE ranges, PVOID vendor, PVOID device,
                                         PULONG slot) {
   const char *service = "VideoPortGetAccessRanges";
+  require_passive(service);
   extension(ext, service);
   if (num_resources > 0 && !resources) stop("%s: %u descriptors but a null list", service, num_resources);
   if (num_ranges > 0 && !ranges) stop("%s: %u access ranges but a null array", service, num_ranges);
@@ -537,6 +564,7 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
 
 PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG length, UCHAR io) {
   const char *service = "VideoPortGetDeviceBase";
+  require_passive(service);
   extension(ext, service);
   const uint64_t phys = quad(address);
   TraceEvent &e = record(service, slot_of(ext));
@@ -570,6 +598,7 @@ Mapping &Machine::add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io
 VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, PULONG io,
                                  PVOID *virt) {
   const char *service = "VideoPortMapMemory";
+  require_passive(service);
   extension(ext, service);
   if (!length || !io || !virt) stop("%s: null length, in-I/O-space or address pointer", service);
   const uint64_t phys = quad(address);
@@ -608,6 +637,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
 
 VP_STATUS Machine::vp_unmap_memory(PVOID ext, PVOID virt, HANDLE process) {
   const char *service = "VideoPortUnmapMemory";
+  require_passive(service);
   extension(ext, service);
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = process ? "process " + hex(reinterpret_cast<uintptr_t>(process)) : "";
@@ -713,6 +743,7 @@ VOID Machine::vp_write(const char *service, void *address, ULONG value, int widt
 
 VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
   const char *service = "VideoPortZeroDeviceMemory";
+  require_passive(service);
   const Decoded d = decode(service, destination, 8, false);
   if (d.block != Block::FrameBuffer)
     stop("%s: %p is not video memory", service, destination);
@@ -749,6 +780,7 @@ VOID Machine::vp_stall(ULONG microseconds) {
 
 VP_STATUS Machine::vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG length) {
   const char *service = "VideoPortSetRegistryParameters";
+  require_passive(service);
   extension(ext, service);
   if (!name) stop("%s: null value name", service);
   std::u16string value_name;
@@ -783,6 +815,7 @@ VP_STATUS Machine::vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG leng
 
 VP_STATUS Machine::vp_int10(PVOID ext, PVIDEO_X86_BIOS_ARGUMENTS arguments) {
   const char *service = "VideoPortInt10";
+  require_passive(service);
   extension(ext, service);
   if (!arguments) stop("%s: null arguments", service);
   TraceEvent &e = record(service, slot_of(ext));

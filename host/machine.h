@@ -90,7 +90,13 @@ struct RegistryWrite {
 struct BiosCall {
   int slot = -1;
   VIDEO_X86_BIOS_ARGUMENTS arguments{};
+  bool by_port = false;  // the video port's own call after the reset callback
 };
+
+// The interrupt request level a callback runs at: NT calls the reset
+// callback when the machine goes down, at any level; the others at the
+// lowest. Most services may only be called at the lowest.
+enum class Irql { Passive, Raised };
 
 struct Mapping {
   uint8_t *virt = nullptr;
@@ -198,7 +204,13 @@ class Machine {
   };
 
   template <class F>
-  auto run(const char *callback, F &&f);
+  auto run(const char *callback, F &&f, Irql irql = Irql::Passive);
+  // Stops the run when a service that NT allows only at the lowest IRQL is
+  // called from a callback at a raised one.
+  void require_passive(const char *service);
+  // What NT does when the reset callback returns FALSE: the BIOS sets text
+  // mode 3 (recorded as the port's own call, not the driver's).
+  void set_text_mode_for_driver(int slot);
   // Calls a driver routine as NT does; stops the run when the routine breaks
   // the calling convention.
   template <class R, class... Params, class... Args>
@@ -239,6 +251,7 @@ class Machine {
   uint64_t clock_us_ = 0;
 
   const char *active_callback_ = nullptr;
+  Irql irql_ = Irql::Passive;
   sigjmp_buf *frame_ = nullptr;
   bool stopped_ = false;
   std::string stop_message_;

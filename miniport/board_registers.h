@@ -68,11 +68,19 @@ constexpr ULONG ENGINE_QUEUE = 0x400C;
 constexpr ULONG XYA_CTRL = 0x4010;
 constexpr ULONG XYB_CTRL = 0x6010;
 
+// The register block must reach past the highest register the driver uses.
+constexpr ULONG REGISTER_BLOCK_SPAN = XYB_CTRL + sizeof(ULONG);
+
 // ---- io_base block (32-bit port accesses) ------------------------------------------
+constexpr ULONG IO_BLOCK_SPAN = 0x100;
 constexpr ULONG CONFIG1 = 0x18;
 constexpr ULONG CONFIG2 = 0x1C;
 constexpr ULONG CONFIG3 = 0x20;
 constexpr ULONG VGA_CTRL = 0x30;
+
+// Installed video memory: 2 MiB, 4 MiB with either strap, 8 MiB with both.
+constexpr ULONG MEMORY_SIZE_BASE = 0x200000;
+constexpr ULONG MEMORY_SIZE_STRAPPED = 0x400000;
 
 // CONFIG1 memory-size straps.
 constexpr ULONG CONFIG1_STRAP_4MB = 0x0400;   // bit 10
@@ -92,6 +100,9 @@ constexpr ULONG CONFIG3_SET = 0x00100000;
 
 // VGA_CTRL bits 0, 2 and 3 hand the display to the VGA core.
 constexpr ULONG VGA_CTRL_VGA_BITS = 0x0000000D;
+
+// The XY windows are opened 8 KiB wide.
+constexpr ULONG XY_WINDOW_LENGTH = 0x2000;
 
 // XY window control: aperture size code in bits 8-11.
 constexpr ULONG XY_CTRL_SIZE_MASK = 0x00000F00;

@@ -18,16 +18,23 @@ constexpr ULONG DAC_TYPE_RGB526 = 0;  // video-RAM board with an RGB526
 constexpr ULONG DAC_TYPE_RGB528 = 1;  // video-RAM board with an RGB528
 constexpr ULONG DAC_TYPE_DRAM = 2;    // DRAM board with an RGB526
 
+struct _MODE_ENTRY;
+
 typedef struct _HW_DEVICE_EXTENSION {
   VIDEO_ACCESS_RANGE access_ranges[TORVIC_NUM_ACCESS_RANGES];
   PUCHAR reg_base;  // memory-mapped register block (range 4)
   PUCHAR io_base;   // I/O register block (range 5)
   PVOID fb_base;    // frame buffer (range 0)
   ULONG dac_type;
-  ULONG current_mode;  // index into display_mode of the mode last set
+  ULONG current_mode;  // index into mode_table of the mode last set
   ULONG crtc_control;  // CRTC_CONTROL value of the last mode set
   struct _HW_DEVICE_EXTENSION *next_extension;  // next board found, or null
   // PCI dword 0x2C of this board as claimed: the variant code in its high
   // half. Kept per board so that each board is programmed as what it is.
   ULONG variant_dword;
+  // The mode table of this board's kind (video-RAM or DRAM), chosen at
+  // initialisation. The tables and their availability are shared by all
+  // boards of the kind.
+  struct _MODE_ENTRY *mode_table;
+  ULONG num_modes;
 } HW_DEVICE_EXTENSION, *PHW_DEVICE_EXTENSION;

@@ -4,13 +4,13 @@
 
 namespace {
 
-// Fills one mode record for entry `index` of the selected table, as this
+// Fills one mode record for entry `index` of the board's table, as this
 // board sees it: the index in the whole table, the lines of video memory the
 // display driver may draw in below the visible frame's start, and the DAC
 // that will show them.
 TORVIC_PAGEABLE VOID Torvic_build_mode_record(PHW_DEVICE_EXTENSION extension, ULONG index,
                                               PVIDEO_MODE_INFORMATION record) {
-  const VIDEO_MODE_INFORMATION &mode = display_mode[index].info;
+  const VIDEO_MODE_INFORMATION &mode = extension->mode_table[index].info;
   const ULONG memory_size = extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
 
   *record = mode;
@@ -21,15 +21,16 @@ TORVIC_PAGEABLE VOID Torvic_build_mode_record(PHW_DEVICE_EXTENSION extension, UL
 
 }  // namespace
 
+// current_mode only ever holds an index checked against the board's own
+// table; the check here is a defence, not a case that arises.
 extern "C" TORVIC_PAGEABLE const MODE_ENTRY *Torvic_current_mode_entry(
     PHW_DEVICE_EXTENSION extension) {
-  if (extension->current_mode >= num_display_modes) return nullptr;
-  return &display_mode[extension->current_mode];
+  if (extension->current_mode >= extension->num_modes) return nullptr;
+  return &extension->mode_table[extension->current_mode];
 }
 
 extern "C" TORVIC_PAGEABLE VOID Torvic_query_num_avail_modes(PHW_DEVICE_EXTENSION extension,
                                                              PVIDEO_REQUEST_PACKET request) {
-  (void)extension;
   request->StatusBlock->Information = record_size<VIDEO_NUM_MODES>;
   if (request->OutputBufferLength < record_size<VIDEO_NUM_MODES>) {
     request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
@@ -37,14 +38,14 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_query_num_avail_modes(PHW_DEVICE_EXTENSIO
   }
 
   PVIDEO_NUM_MODES modes = static_cast<PVIDEO_NUM_MODES>(request->OutputBuffer);
-  modes->NumModes = num_available_modes;
+  modes->NumModes = Torvic_available_modes(extension);
   modes->ModeInformationLength = record_size<VIDEO_MODE_INFORMATION>;
   request->StatusBlock->Status = NO_ERROR;
 }
 
 extern "C" TORVIC_PAGEABLE VOID Torvic_query_avail_modes(PHW_DEVICE_EXTENSION extension,
                                                          PVIDEO_REQUEST_PACKET request) {
-  const ULONG slots = num_available_modes;
+  const ULONG slots = Torvic_available_modes(extension);
   const ULONG length = slots * record_size<VIDEO_MODE_INFORMATION>;
   request->StatusBlock->Information = length;
   if (request->OutputBufferLength < length) {
@@ -56,8 +57,8 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_query_avail_modes(PHW_DEVICE_EXTENSION ex
   // even if the flags and the count were ever to disagree.
   PVIDEO_MODE_INFORMATION records = static_cast<PVIDEO_MODE_INFORMATION>(request->OutputBuffer);
   ULONG filled = 0;
-  for (ULONG i = 0; i < num_display_modes && filled < slots; i++) {
-    if (!display_mode[i].available) continue;
+  for (ULONG i = 0; i < extension->num_modes && filled < slots; i++) {
+    if (!extension->mode_table[i].available) continue;
     Torvic_build_mode_record(extension, i, &records[filled]);
     filled++;
   }

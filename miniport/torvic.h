@@ -14,9 +14,6 @@ extern PHW_DEVICE_EXTENSION *pchain;  // link field of the last board found
 extern ULONG pci_slot_number;        // first slot the next scan examines
 extern ULONG all_ones;               // written into a base address register to size it
 extern ULONG memory_type;            // PCI dword 0x2C of the last board examined
-extern MODE_ENTRY *display_mode;     // the selected mode table
-extern ULONG num_display_modes;
-extern ULONG num_available_modes;
 
 // ---- Callbacks ------------------------------------------------------------------------
 VP_STATUS NTAPI Torvic_FindAdapter(PVOID HwDeviceExtension, PVOID HwContext, PWSTR ArgumentString,
@@ -45,6 +42,8 @@ VOID Torvic_enable_xyB(PHW_DEVICE_EXTENSION extension);
 
 // ---- Modes ------------------------------------------------------------------------------
 VOID Torvic_init_mode_info(PHW_DEVICE_EXTENSION extension);
+// Entries of the board's table still available.
+ULONG Torvic_available_modes(PHW_DEVICE_EXTENSION extension);
 // Byte offset of the visible frame in video memory: a frame larger than
 // 4 MiB starts so that the 4 MiB boundary falls on the start of a scan line.
 ULONG Torvic_start_offset(const VIDEO_MODE_INFORMATION *mode);
@@ -58,6 +57,7 @@ VOID Torvic_set_mclock(PHW_DEVICE_EXTENSION extension, ULONG board_clock);
 VOID Torvic_set_mode(PHW_DEVICE_EXTENSION extension, MODE_ENTRY *mode);
 VOID Torvic_set_colors(PHW_DEVICE_EXTENSION extension, ULONG first, ULONG count,
                        PVIDEO_CLUTDATA entries);
+VOID Torvic_restore_vga_registers(PHW_DEVICE_EXTENSION extension);
 VP_STATUS Torvic_set_vga_mode(PHW_DEVICE_EXTENSION extension);
 
 }  // extern "C"

@@ -1,11 +1,6 @@
-// Which mode table the boards use, and which of its modes fit their memory.
+// Which mode table a board uses, and which of its modes fit the memory of
+// the boards that use it.
 #include "miniport/torvic.h"
-
-extern "C" {
-MODE_ENTRY *display_mode;
-ULONG num_display_modes;
-ULONG num_available_modes;
-}
 
 namespace {
 
@@ -36,27 +31,25 @@ TORVIC_PAGEABLE VOID Torvic_fit_table(MODE_ENTRY *table, ULONG count, ULONG memo
 
 }  // namespace
 
-// Selects the table for the board's variant and withdraws every mode whose
-// frame does not fit the board's memory. The tables are shared by all boards,
-// so a mode withdrawn for one board stays withdrawn for every board. The
-// board initialised last picks the table every board then uses, and boards of
-// different variants pick different tables: both tables are fitted to every
-// board, so that the table in use never offers a mode some board's memory
-// cannot hold.
+// Gives the board the table of its kind and withdraws every mode of it whose
+// frame does not fit the board's memory. A table is shared by all boards of
+// its kind, so a mode withdrawn for one of them stays withdrawn for all; a
+// board of the other kind has its own table and is not affected.
 extern "C" TORVIC_PAGEABLE VOID Torvic_init_mode_info(PHW_DEVICE_EXTENSION extension) {
   if (extension->dac_type == DAC_TYPE_DRAM) {
-    display_mode = display_mode_dram;
-    num_display_modes = num_display_modes_dram;
+    extension->mode_table = display_mode_dram;
+    extension->num_modes = num_display_modes_dram;
   } else {
-    display_mode = display_mode_vram;
-    num_display_modes = num_display_modes_vram;
+    extension->mode_table = display_mode_vram;
+    extension->num_modes = num_display_modes_vram;
   }
+  Torvic_fit_table(extension->mode_table, extension->num_modes,
+                   extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength);
+}
 
-  const ULONG memory_size = extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
-  Torvic_fit_table(display_mode_vram, num_display_modes_vram, memory_size);
-  Torvic_fit_table(display_mode_dram, num_display_modes_dram, memory_size);
-
-  num_available_modes = 0;
-  for (ULONG i = 0; i < num_display_modes; i++)
-    if (display_mode[i].available) num_available_modes++;
+extern "C" TORVIC_PAGEABLE ULONG Torvic_available_modes(PHW_DEVICE_EXTENSION extension) {
+  ULONG available = 0;
+  for (ULONG i = 0; i < extension->num_modes; i++)
+    if (extension->mode_table[i].available) available++;
+  return available;
 }

@@ -241,12 +241,12 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_set_current_mode(PHW_DEVICE_EXTENSION ext
   }
 
   const ULONG index = static_cast<const VIDEO_MODE *>(request->InputBuffer)->RequestedMode;
-  if (index >= num_display_modes || !display_mode[index].available) {
+  if (index >= extension->num_modes || !extension->mode_table[index].available) {
     request->StatusBlock->Status = ERROR_INVALID_PARAMETER;
     return;
   }
 
   extension->current_mode = index;
-  Torvic_set_mode(extension, &display_mode[index]);
+  Torvic_set_mode(extension, &extension->mode_table[index]);
   request->StatusBlock->Status = NO_ERROR;
 }

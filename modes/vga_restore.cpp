@@ -2,8 +2,8 @@
 //
 // Torvic_ResetHw runs when the machine is about to reset, possibly with
 // paging no longer possible, so it and everything it calls stay resident:
-// nothing here but the reset request's handler is pageable, and the DAC
-// protocol and memory-clock routines it uses are resident too.
+// the register restore here, and the DAC protocol and memory-clock routines
+// it uses. The BIOS call and the reset request's handler are pageable.
 #include "miniport/register_access.h"
 #include "miniport/request_handlers.h"
 
@@ -42,7 +42,7 @@ VOID Torvic_restore_vga_dac(PHW_DEVICE_EXTENSION extension) {
   }
 }
 
-VP_STATUS Torvic_set_text_mode(PHW_DEVICE_EXTENSION extension) {
+TORVIC_PAGEABLE VP_STATUS Torvic_set_text_mode(PHW_DEVICE_EXTENSION extension) {
   VIDEO_X86_BIOS_ARGUMENTS bios;
   bios.Eax = BIOS_SET_TEXT_MODE_3;
   bios.Ebx = 0;
@@ -56,7 +56,9 @@ VP_STATUS Torvic_set_text_mode(PHW_DEVICE_EXTENSION extension) {
 
 }  // namespace
 
-extern "C" VP_STATUS Torvic_set_vga_mode(PHW_DEVICE_EXTENSION extension) {
+// The board's own part of the return to VGA: registers only, so that the
+// reset callback can use it at any IRQL.
+extern "C" VOID Torvic_restore_vga_registers(PHW_DEVICE_EXTENSION extension) {
   VideoPortStallExecution(VGA_RESTORE_SETTLE_MICROSECONDS);
 
   // The CRT controller lets go of the display; the rest of the last mode's
@@ -65,17 +67,26 @@ extern "C" VP_STATUS Torvic_set_vga_mode(PHW_DEVICE_EXTENSION extension) {
   Torvic_write_io(extension, VGA_CTRL, Torvic_read_io(extension, VGA_CTRL) | VGA_CTRL_VGA_BITS);
   Torvic_set_mclock(extension, 0);
   Torvic_restore_vga_dac(extension);
+}
+
+// For the display driver's reset request, at the lowest IRQL: the registers,
+// then the video BIOS sets text mode 3.
+extern "C" TORVIC_PAGEABLE VP_STATUS Torvic_set_vga_mode(PHW_DEVICE_EXTENSION extension) {
+  Torvic_restore_vga_registers(extension);
   return Torvic_set_text_mode(extension);
 }
 
+// Called when the machine goes down, possibly on a crash at raised IRQL with
+// interrupts off: only register and port accesses and stalls are allowed
+// there, so no BIOS call. Returning FALSE has the platform set text mode 3
+// itself once every board has let go of the display.
 extern "C" BOOLEAN NTAPI Torvic_ResetHw(PVOID HwDeviceExtension, ULONG Columns, ULONG Rows) {
   (void)Columns;
   (void)Rows;
   // Every board found after this one hangs off its chain.
   for (PHW_DEVICE_EXTENSION board = static_cast<PHW_DEVICE_EXTENSION>(HwDeviceExtension);
        board != nullptr; board = board->next_extension)
-    Torvic_set_vga_mode(board);
-  // FALSE: the platform still makes its own return to text mode afterwards.
+    Torvic_restore_vga_registers(board);
   return FALSE;
 }
 

@@ -42,13 +42,19 @@ ENTRY = "DriverEntry@8"
 # The platform calls the reset callback when the machine goes down, possibly
 # at a point where nothing can be paged in: all of it must be resident.
 RESET_CALLBACK = "Torvic_ResetHw"
-RESIDENT = ("Torvic_ResetHw", "Torvic_set_vga_mode", "Torvic_set_mclock")
+RESIDENT = ("Torvic_ResetHw", "Torvic_restore_vga_registers", "Torvic_set_mclock")
+# What may be called there: the services NT allows at any IRQL. The BIOS call,
+# the registry, mapping and bus-data services run at the lowest IRQL only.
+ANY_IRQL_SERVICES = {
+    "VideoPortReadPortUlong", "VideoPortWritePortUlong", "VideoPortReadRegisterUlong",
+    "VideoPortWriteRegisterUlong", "VideoPortWriteRegisterUchar", "VideoPortStallExecution",
+    "VideoPortZeroMemory",
+}
 RESIDENT_SECTION = ".text"
 PAGEABLE_SECTION = "PAGE"
 
 MODE_TABLES = ("display_mode_vram", "display_mode_dram")
-MODULE_VARIABLES = ("num_boards", "pchain", "pci_slot_number", "all_ones", "memory_type",
-                    "display_mode", "num_display_modes", "num_available_modes")
+MODULE_VARIABLES = ("num_boards", "pchain", "pci_slot_number", "all_ones", "memory_type")
 TIMING_RECORD = re.compile(r"^mode_\d+_\d+$")
 
 SECTIONS = {".text", "PAGE", ".rdata", ".data", ".bss", ".idata", ".edata", ".reloc"}
@@ -331,7 +337,7 @@ def check_residency(objdump, full, symbols, faults):
     # called through a register loaded from its import slot: registers are
     # followed in address order, which is how the compiler lays such a load
     # out ahead of its calls.
-    calls, refers, unknown = {}, {}, {}
+    calls, refers, unknown, services = {}, {}, {}, {}
     loaded = {}  # register -> import slot
     current, after_call = None, False
     for address, mnemonic, operands in instructions:
@@ -374,8 +380,10 @@ def check_residency(objdump, full, symbols, faults):
             slot = re.match(r"^\*0x([0-9a-f]+)$", operands)
             table = re.match(r"^\*0x[0-9a-f]+\(,%e[a-z]{2},4\)$", operands)
             if slot and int(slot.group(1), 16) in iat:
+                services.setdefault(here, set()).add(iat[int(slot.group(1), 16)])
                 continue  # a video port service
             if operands[1:] in loaded:
+                services.setdefault(here, set()).add(iat[loaded[operands[1:]]])
                 continue  # the same, through a register
             if mnemonic.startswith("j") and table:
                 continue  # a switch within the routine
@@ -403,6 +411,10 @@ def check_residency(objdump, full, symbols, faults):
             faults.append(f"{name} is not reached from {RESET_CALLBACK}")
 
     for r, chain in reached.items():
+        for service in sorted(services.get(r, ())):
+            if service.split("!")[-1] not in ANY_IRQL_SERVICES:
+                faults.append(f"{r.short} is on the reset path ({' -> '.join(chain)}) and calls "
+                              f"{service}, which NT allows only at the lowest IRQL")
         if r.section.name != RESIDENT_SECTION:
             faults.append(f"{r.short} is on the reset path ({' -> '.join(chain)}) but lies in "
                           f"{r.section.name}: the reset path must be resident")

@@ -358,33 +358,52 @@ TEST(ModeFit, SmallerBoardWithdrawsModesForEveryBoard) {
   }
 }
 
-// Boards of different variants want different tables, and the board
-// initialised last picks the one every board uses: whichever it is, it must
-// offer no mode some board's memory cannot hold.
-TEST(ModeFit, MixedVariantsNeverOfferAModeABoardCannotHold) {
-  const struct {
-    BoardConfig first, second;
-    ULONG count;
-  } machines[] = {
-      // 2 MiB DRAM board, then an 8 MiB video-RAM board: the video-RAM table, fitted to 2 MiB.
-      {board(1, kDramBoard.code, 2 * kMiB, 0), board(2, kRgb526Board.code, 8 * kMiB, 1), 51},
-      // 2 MiB video-RAM board, then an 8 MiB DRAM board: the DRAM table, fitted to 2 MiB.
-      {board(1, kRgb526Board.code, 2 * kMiB, 0), board(2, kDramBoard.code, 8 * kMiB, 1), 49},
-  };
-  for (const auto &c : machines) {
-    auto m = initialised(machine({c.first, c.second}));
-    for (size_t adapter : {0u, 1u}) {
-      const auto modes = DisplayClient(*m, adapter).modes();
-      EXPECT_EQ(modes.size(), c.count) << "adapter " << adapter;
-      for (const auto &info : modes)
-        EXPECT_LE(info.VisScreenHeight * info.ScreenStride, 2 * kMiB) << info.ModeIndex;
-    }
-    // A mode only the 8 MiB board could hold is refused on both boards:
-    // 1920x1080x32@72 of the video-RAM table, 1024x768x32@60 of the DRAM table.
-    for (size_t adapter : {0u, 1u})
-      EXPECT_EQ(DisplayClient(*m, adapter).set_mode(c.count == 51 ? 78u : 26u),
-                ERROR_INVALID_PARAMETER);
+// Boards of different kinds use different tables: each board is offered
+// its own kind's table, fitted to the boards of that kind only, whichever is
+// initialised first.
+TEST(ModeFit, MixedKindsEachUseTheirOwnTable) {
+  const BoardConfig dram = board(1, kDramBoard.code, 2 * kMiB, 0);
+  const BoardConfig vram = board(2, kRgb526Board.code, 8 * kMiB, 1);
+  const auto dram_on_2mib = mode_list(*initialised_board(dram), 0);
+  const auto vram_on_8mib = mode_list(*initialised_board(vram), 0);
+  ASSERT_EQ(dram_on_2mib.size(), 49u);
+  ASSERT_EQ(vram_on_8mib.size(), 79u);
+
+  for (bool dram_first : {true, false}) {
+    Machine m(machine({dram, vram}));
+    m.boot();
+    m.open(dram_first ? 0 : 1);
+    m.open(dram_first ? 1 : 0);
+    EXPECT_EQ(mode_list(m, 0), dram_on_2mib) << dram_first;
+    EXPECT_EQ(mode_list(m, 1), vram_on_8mib) << dram_first;
+    // The DRAM board refuses what only the video-RAM table holds:
+    // 1600x1200x32@80, entry 78 there, is no entry of the DRAM table.
+    DisplayClient dram_client(m, 0), vram_client(m, 1);
+    EXPECT_EQ(dram_client.set_mode(78), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(vram_client.set_mode(78), NO_ERROR);
+    const VIDEO_MODE_INFORMATION last = dram_client.modes().back();
+    EXPECT_EQ(dram_client.set_mode(last.ModeIndex), NO_ERROR);
+    ASSERT_TRUE(dram_client.current_mode().has_value());
+    EXPECT_EQ(dram_client.current_mode()->VisScreenWidth, last.VisScreenWidth);
   }
+}
+
+// Straps that promise more memory than the frame-buffer aperture decodes:
+// the driver must never clear, offer or map past the aperture.
+TEST(BringUp, MemoryIsCappedAtTheFrameBufferApertureClaimed) {
+  BoardConfig small = board(3, kRgb526Board.code, 8 * kMiB, 0);
+  small.bars[0].size = 4 * kMiB;
+  auto m = initialised(machine({small}));
+  EXPECT_EQ(extension_of(*m, 0).access_ranges[0].RangeLength, 4 * kMiB);
+  EXPECT_EQ(registry_of(*m, 3), expected_report(kRgb526Board, 4 * kMiB));
+  DisplayClient client(*m, 0);
+  EXPECT_EQ(client.modes().size(), 69u);  // the table as on a 4 MiB board
+  m->clear_trace();
+  EXPECT_EQ(client.set_mode(25), NO_ERROR);
+  EXPECT_THAT(briefs(m->trace(), [](const host::TraceEvent &e) {
+                return e.service == "VideoPortZeroDeviceMemory";
+              }),
+              ::testing::ElementsAre("VideoPortZeroDeviceMemory length 0x400000"));
 }
 
 // ---- Hardware description in the registry ---------------------------------------------------

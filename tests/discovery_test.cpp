@@ -281,11 +281,12 @@ TEST(Discovery, DescriptorsOfMemoryRegisters) {
                 {IO_RESOURCE_ALTERNATIVE, mem, CM_RESOURCE_MEMORY_READ_ONLY, 0x10000, 0, 0xC403FFFF}}));
 }
 
-TEST(Discovery, UnimplementedRegisterShiftsLaterRangesDown) {
+TEST(Discovery, UnimplementedRegisterShiftsTheRangesAndTheBoardIsPassedOver) {
   BoardConfig b = board(2);
   b.bars[3].implemented = false;
   b.bars[5].power_on_address = 0x100;  // inside legacy I/O: the loose entry must serve
-  Machine m(machine({b}));
+  b.command_power_on = 0x7;             // decoding on, as the firmware left it
+  Machine m(machine({b, board(7, 0, 4 * kMiB, 1)}));
   m.boot();
   const ClaimRequest &req = m.claim_requests().at(0);
   EXPECT_EQ(req.status, NO_ERROR);
@@ -293,20 +294,16 @@ TEST(Discovery, UnimplementedRegisterShiftsLaterRangesDown) {
   // BAR0, BAR1, BAR2, BAR4 and the ROM keep their places; BAR5 is placed anew.
   ASSERT_EQ(req.assigned.size(), 6u);
   EXPECT_EQ(req.assigned[0].RangeStart.QuadPart, 0xC0000000);
-  EXPECT_EQ(req.assigned[1].RangeStart.QuadPart, 0xC2000000);
-  EXPECT_EQ(req.assigned[2].RangeStart.QuadPart, 0xC4000000);
   EXPECT_EQ(req.assigned[3].RangeStart.QuadPart, 0xC4020000);
   EXPECT_EQ(req.assigned[4].RangeStart.QuadPart, 0x1000);  // first free port above legacy I/O
   EXPECT_EQ(req.assigned[5].RangeStart.QuadPart, 0xC4030000);
-  // Each assigned address went into its own register, bit 0 kept.
+  // Range 4, where the register block belongs, is now the I/O block: the
+  // board is not driven, its registers stay as found and so does decoding.
   host::Board &hw = m.board(2);
-  EXPECT_EQ(hw.bar_register(4), 0xC4020000u);
-  EXPECT_EQ(hw.bar_register(5), 0x1001u);
-  EXPECT_EQ(hw.bar_register(3), 0u);
-  const HW_DEVICE_EXTENSION &ext = extension_of(m, 0);
-  EXPECT_EQ(ext.access_ranges[3].RangeStart.QuadPart, 0xC4020000);
-  EXPECT_EQ(ext.access_ranges[4].RangeInIoSpace, 1);
-  EXPECT_EQ(ext.access_ranges[6].RangeLength, 0u);
+  EXPECT_EQ(hw.bar_register(5), 0x101u);
+  EXPECT_EQ(hw.command(), 0x7u);
+  ASSERT_EQ(m.adapters().size(), 1u);
+  EXPECT_EQ(m.adapters()[0].slot, 7);
 }
 
 TEST(Discovery, AssignedAddressesDifferingFromTheBoardsAreWrittenBack) {
@@ -341,6 +338,39 @@ TEST(Discovery, RefusedClaimRestoresTheBoardAndTheScanGoesOn) {
   ASSERT_EQ(m.adapters().size(), 1u);
   EXPECT_EQ(m.adapters()[0].slot, 5);
   EXPECT_EQ(m.find_calls().at(0).status, NO_ERROR);
+}
+
+// A board with the family's identifiers whose base address registers are
+// not the family's: driving it would reach past what was claimed for it.
+TEST(Discovery, BoardWhoseRangesAreNotTheFamilysIsPassedOverAfterItsClaim) {
+  const struct {
+    const char *what;
+    int bar;
+    std::function<void(host::BarConfig &)> change;
+  } boards[] = {
+      {"register block missing", 4, [](host::BarConfig &b) { b.implemented = false; }},
+      {"register block of 4 KiB", 4, [](host::BarConfig &b) { b.size = 0x1000; }},
+      {"I/O block of 128 bytes", 5, [](host::BarConfig &b) { b.size = 0x80; }},
+      {"XY window of 4 KiB", 2, [](host::BarConfig &b) { b.size = 0x1000; }},
+      {"frame buffer of 1 MiB", 0, [](host::BarConfig &b) { b.size = kMiB; }},
+  };
+  for (const auto &c : boards) {
+    BoardConfig odd = board(2, 0, 4 * kMiB, 0);
+    odd.command_power_on = 0x3;  // decoding on, as the firmware left it
+    c.change(odd.bars[c.bar]);
+    Machine m(machine({odd, board(31, 0, 4 * kMiB, 1)}));
+    ASSERT_NO_THROW(m.boot()) << c.what;
+    // Claimed, then left as found: decoding as it was, nothing programmed.
+    EXPECT_EQ(m.claim_requests().at(0).status, NO_ERROR) << c.what;
+    host::Board &hw = m.board(2);
+    EXPECT_EQ(hw.command(), 0x3) << c.what;
+    for (int bar = 0; bar < 7; bar++)
+      EXPECT_EQ(hw.bar_register(bar), host::Board(odd).bar_register(bar)) << c.what << " BAR" << bar;
+    // The good board in the last slot is found in the same call.
+    ASSERT_EQ(m.adapters().size(), 1u) << c.what;
+    EXPECT_EQ(m.adapters()[0].slot, 31) << c.what;
+    EXPECT_EQ(m.find_calls().at(0).status, NO_ERROR) << c.what;
+  }
 }
 
 TEST(Discovery, UnknownVariantIsPassedOverWithoutAnyWrite) {

@@ -92,6 +92,53 @@ TEST(DriverCalls, ARoutineThatLeavesItsArgumentsOnTheStackIsMeasured) {
 }
 #endif
 
+// NT calls the reset callback at any IRQL: there the driver may only reach
+// registers and ports and stall. A service allowed only at the lowest level,
+// called from inside it, stops the run.
+TEST(VerifierIrql, PassiveOnlyServicesStopTheRunFromTheResetCallback) {
+  const auto stop_from_reset = [](const std::function<void(HW_DEVICE_EXTENSION &)> &act) {
+    Machine m(machine({board(3)}));
+    m.boot();
+    m.open(0);
+    HW_DEVICE_EXTENSION &ext = extension_of(m, 0);
+    bool acted = false;
+    m.on_service = [&](Machine &, const host::TraceEvent &e) {
+      if (acted || e.service != "VideoPortWriteRegisterUlong") return;
+      acted = true;
+      act(ext);
+    };
+    try {
+      m.reset_hardware();
+    } catch (const host::VerifierStop &stop) {
+      return std::string(stop.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(stop_from_reset([](HW_DEVICE_EXTENSION &) { VideoPortStallExecution(10); }), "");
+  EXPECT_EQ(stop_from_reset([](HW_DEVICE_EXTENSION &ext) {
+              VideoPortReadPortUlong(reinterpret_cast<PULONG>(ext.io_base + 0x18));
+            }),
+            "");
+  EXPECT_THAT(stop_from_reset([](HW_DEVICE_EXTENSION &ext) {
+                VIDEO_X86_BIOS_ARGUMENTS bios{};
+                bios.Eax = 3;
+                VideoPortInt10(&ext, &bios);
+              }),
+              ::testing::StartsWith("VideoPortInt10 called from HwResetHw at raised IRQL: NT "
+                                    "allows it only at PASSIVE_LEVEL"));
+  EXPECT_THAT(stop_from_reset([](HW_DEVICE_EXTENSION &ext) {
+                ULONG v = 0;
+                VideoPortGetBusData(&ext, PCIConfiguration, 3, &v, 0, 4);
+              }),
+              ::testing::StartsWith("VideoPortGetBusData called from HwResetHw at raised IRQL"));
+  EXPECT_THAT(stop_from_reset([](HW_DEVICE_EXTENSION &ext) {
+                static char16_t name[] = u"X";
+                ULONG v = 0;
+                VideoPortSetRegistryParameters(&ext, reinterpret_cast<PWSTR>(name), &v, 4);
+              }),
+              ::testing::StartsWith("VideoPortSetRegistryParameters called from HwResetHw"));
+}
+
 // Each rule of the verifier, made to fire from inside a driver call: the
 // misuse happens while the driver maps its frame buffer, when the register
 // and I/O blocks are already mapped.

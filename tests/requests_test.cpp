@@ -313,25 +313,41 @@ TEST(ModeQueries, CurrentModeIsEntryZeroUntilAModeIsSet) {
   EXPECT_EQ(current->BitsPerPlane, 16u);
 }
 
-TEST(ModeQueries, CurrentModeOutsideTheTableSelectedSinceIsRefusedNotRead) {
-  // A video-RAM board set to a mode beyond the end of the DRAM table, then a
-  // DRAM board initialised, which selects the shorter table for both.
+// Mixed kinds: each board's mode numbers are indices into its own table, so
+// a board's current mode keeps its meaning whatever is initialised after it.
+TEST(ModeQueries, CurrentModeKeepsItsMeaningWhenABoardOfTheOtherKindIsInitialised) {
   Machine m(machine({board(1, 0, 8 * kMiB, 0), board(2, 8, 8 * kMiB, 1)}));
   m.boot();
   DisplayClient vram(m, 0);
-  ASSERT_EQ(vram.set_mode(70), NO_ERROR);  // 1600 x 1024 x 8
+  ASSERT_EQ(vram.set_mode(70), NO_ERROR);  // 1600 x 1024 x 8, beyond the DRAM table's end
+  const RequestResult before = m.request(0, IOCTL_VIDEO_QUERY_CURRENT_MODE, {}, kModeRecord);
   m.open(1);
-  ASSERT_EQ(vram.modes().size(), 52u);  // the video-RAM board now sees the DRAM table
+  EXPECT_EQ(vram.modes().size(), 79u);
+  const RequestResult after = m.request(0, IOCTL_VIDEO_QUERY_CURRENT_MODE, {}, kModeRecord);
+  EXPECT_EQ(after.status, NO_ERROR);
+  EXPECT_EQ(after.output, before.output);
+  EXPECT_EQ(record_at<VIDEO_MODE_INFORMATION>(after.output).VisScreenWidth, 1600u);
+}
 
-  const RequestResult r = m.request(0, IOCTL_VIDEO_QUERY_CURRENT_MODE, {}, kModeRecord);
-  EXPECT_EQ(r.status, ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(r.output, untouched({}, kModeRecord));
-
-  // The mapping then knows no visible frame beyond the start of memory.
-  const auto memory = vram.map_video_memory();
-  EXPECT_EQ(memory.status, NO_ERROR);
-  EXPECT_EQ(memory.frame, memory.ram);
-  EXPECT_EQ(memory.frame_length, 8 * kMiB);
+// current_mode only ever holds a checked index; should it ever hold the
+// table's count, the query refuses rather than read past the table, and the
+// mapping knows no visible frame beyond the start of memory.
+TEST(ModeQueries, CurrentModeAtTheTablesCountIsRefusedNotRead) {
+  for (const auto &[variant, count] : {std::pair<uint16_t, ULONG>{kRgb526, 79}, {kDram, 52}}) {
+    Machine m(machine({board(1, variant, 8 * kMiB, 0)}));
+    m.boot();
+    m.open(0);
+    extension_of(m, 0).current_mode = count - 1;
+    EXPECT_EQ(m.request(0, IOCTL_VIDEO_QUERY_CURRENT_MODE, {}, kModeRecord).status, NO_ERROR);
+    extension_of(m, 0).current_mode = count;
+    const RequestResult r = m.request(0, IOCTL_VIDEO_QUERY_CURRENT_MODE, {}, kModeRecord);
+    EXPECT_EQ(r.status, ERROR_INVALID_PARAMETER) << count;
+    EXPECT_EQ(r.output, untouched({}, kModeRecord)) << count;
+    const auto memory = DisplayClient(m, 0).map_video_memory();
+    EXPECT_EQ(memory.status, NO_ERROR);
+    EXPECT_EQ(memory.frame, memory.ram);
+    EXPECT_EQ(memory.frame_length, 8 * kMiB);
+  }
 }
 
 // ---- Palette ------------------------------------------------------------------------------------

@@ -215,6 +215,43 @@ TEST_F(Scratch, MachineFileDescribesBoardsAndFaults) {
   EXPECT_EQ(j["boards"][0]["registry"]["HardwareInformation.ChipType"], "Torvic Calvorn E");
 }
 
+TEST_F(Scratch, MachinesWithOddBoardsAndMixedKindsBootAsAUserDescribesThem) {
+  // Register block missing, or of 4 KiB, with a good board in slot 9; then a
+  // 4 MiB aperture on 8 MiB straps.
+  const auto bars = [](const std::string &bar0, const std::string &bar4) {
+    return R"("bars": [)" + bar0 + R"(, {"size": "0x2000000", "address": "0xC2000000"},
+        {"size": "0x10000", "address": "0xC4000000"}, {"size": "0x10000", "address": "0xC4010000"},
+        )" + bar4 + R"(, {"io": true, "size": "0x100", "address": "0xD000"}, null])";
+  };
+  const std::string bar0 = R"({"size": "0x2000000", "address": "0xC0000000"})";
+  for (const std::string &bar4 : {std::string("null"),
+                                  std::string(R"({"size": "0x1000", "address": "0xC4020000"})")}) {
+    write("m.json", R"({"boards": [{"slot": 2, )" + bars(bar0, bar4) + R"(}, {"slot": 9}]})");
+    const SimRun r = sim("--machine m.json --json boot", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    ASSERT_EQ(j["boards"].size(), 1u) << bar4;
+    EXPECT_EQ(j["boards"][0]["slot"], 9);
+  }
+  write("m.json", R"({"boards": [{"slot": 2, "memory_mib": 8, )" +
+                      bars(R"({"size": "0x400000", "address": "0xC0000000"})",
+                           R"({"size": "0x10000", "address": "0xC4020000"})") +
+                      "}]}");
+  // 7.3 MiB of frame: more than the 4 MiB the aperture reaches.
+  EXPECT_EQ(sim("--machine m.json set-mode 1600x1200x32", dir).status, 2);
+  const SimRun fits = sim("--machine m.json set-mode 1600x1200x16", dir);
+  EXPECT_EQ(fits.status, 0) << fits.err;
+
+  // A 2 MiB DRAM board and an 8 MiB video-RAM board: each its own table.
+  write("m.json", R"({"boards": [{"slot": 1, "variant_code": 8, "memory_mib": 2},
+                                 {"slot": 2, "variant_code": 0, "memory_mib": 8}]})");
+  const json modes = json::parse(sim("--machine m.json --json modes", dir).out);
+  EXPECT_EQ(modes[0]["modes"].size(), 49u);
+  EXPECT_EQ(modes[1]["modes"].size(), 79u);
+  EXPECT_EQ(sim("--machine m.json set-mode 1600x1200x32@80 --board 0", dir).status, 2);
+  EXPECT_EQ(sim("--machine m.json set-mode 1600x1200x32@80 --board 1", dir).status, 0);
+}
+
 TEST_F(Scratch, DemoFallsBackToModesEveryBoardOffers) {
   // Two 2 MiB DRAM boards: the second cannot show the demo's 1152x864 at 32 bpp.
   write("m.json", R"({"boards": [{"slot": 1, "variant_code": 8, "memory_mib": 2},
