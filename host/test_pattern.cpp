@@ -8,26 +8,55 @@ namespace {
 
 const char *const kNames[] = {"bars", "gradient", "checker", "grid"};
 
-Rgb ideal(Pattern pattern, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
-  switch (pattern) {
-    case Pattern::Bars: {
-      // Eight colour bars over a grey ramp.
-      static constexpr Rgb bars[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                                      {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
-      if (y < h * 2 / 3) return bars[x * 8 / w];
-      const auto grey = uint8_t(x * 255 / (w - 1));
-      return {grey, grey, grey};
-    }
-    case Pattern::Gradient:
-      return {uint8_t(x * 255 / (w - 1)), uint8_t(y * 255 / (h - 1)), 128};
-    case Pattern::Checker:
-      return ((x / 8) ^ (y / 8)) & 1 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
-    case Pattern::Grid:
-      if (x == 0 || y == 0 || x == w - 1 || y == h - 1) return {255, 0, 0};
-      return x % 32 == 0 || y % 32 == 0 ? Rgb{255, 255, 255} : Rgb{0, 0, 64};
+constexpr Rgb kBars[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                          {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+
+// The ideal colours of a pattern, a row at a time. Rows that look alike share
+// a key, so each distinct row is worked out once per frame.
+class PatternRows {
+ public:
+  PatternRows(Pattern pattern, uint32_t w, uint32_t h) : pattern_(pattern), w_(w), h_(h), row_(w) {
+    ramp_.resize(w);
+    for (uint32_t x = 0; x < w; x++) ramp_[x] = uint8_t(x * 255 / (w > 1 ? w - 1 : 1));
   }
-  return {0, 0, 0};
-}
+
+  uint32_t key(uint32_t y) const {
+    switch (pattern_) {
+      case Pattern::Bars: return y < h_ * 2 / 3 ? 0 : 1;  // eight colour bars over a grey ramp
+      case Pattern::Gradient: return y;                     // green follows the row
+      case Pattern::Checker: return (y / 8) & 1;
+      case Pattern::Grid: return y == 0 || y == h_ - 1 ? 0 : y % 32 == 0 ? 1 : 2;
+    }
+    return 0;
+  }
+
+  const std::vector<Rgb> &row(uint32_t y) {
+    for (uint32_t x = 0; x < w_; x++) row_[x] = ideal(x, y);
+    return row_;
+  }
+
+ private:
+  Rgb ideal(uint32_t x, uint32_t y) const {
+    switch (pattern_) {
+      case Pattern::Bars:
+        if (y < h_ * 2 / 3) return kBars[x * 8 / w_];
+        return {ramp_[x], ramp_[x], ramp_[x]};
+      case Pattern::Gradient:
+        return {ramp_[x], uint8_t(y * 255 / (h_ > 1 ? h_ - 1 : 1)), 128};
+      case Pattern::Checker:
+        return ((x / 8) ^ (y / 8)) & 1 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+      case Pattern::Grid:
+        if (x == 0 || y == 0 || x == w_ - 1 || y == h_ - 1) return {255, 0, 0};
+        return x % 32 == 0 || y % 32 == 0 ? Rgb{255, 255, 255} : Rgb{0, 0, 64};
+    }
+    return {0, 0, 0};
+  }
+
+  Pattern pattern_;
+  uint32_t w_, h_;
+  std::vector<uint8_t> ramp_;
+  std::vector<Rgb> row_;
+};
 
 uint8_t palette_index(const Rgb &c) { return uint8_t((c[0] >> 5) << 5 | (c[1] >> 5) << 2 | c[2] >> 6); }
 
@@ -41,6 +70,33 @@ uint16_t rgb565(const Rgb &c) { return uint16_t((c[0] >> 3) << 11 | (c[1] >> 2) 
 Rgb expand565(uint16_t v) {
   const unsigned r = v >> 11, g = (v >> 5) & 0x3F, b = v & 0x1F;
   return {uint8_t(r << 3 | r >> 2), uint8_t(g << 2 | g >> 4), uint8_t(b << 3 | b >> 2)};
+}
+
+// A row of ideal colours as the pixel bytes the client writes.
+void encode_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t *out) {
+  for (size_t x = 0; x < ideal.size(); x++) {
+    const Rgb &c = ideal[x];
+    if (bits_per_pixel == 8) {
+      out[x] = palette_index(c);
+    } else if (bits_per_pixel == 16) {
+      const uint16_t v = rgb565(c);
+      memcpy(out + 2 * x, &v, 2);
+    } else {
+      const uint32_t v = uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2];
+      memcpy(out + 4 * x, &v, 4);
+    }
+  }
+}
+
+// A row of ideal colours as the monitor must show them once they went
+// through the pixel format: the 3-3-2 palette at 8 bpp, 5:6:5 at 16.
+void shown_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t *out) {
+  for (size_t x = 0; x < ideal.size(); x++, out += 3) {
+    const Rgb c = bits_per_pixel == 8    ? palette_color(palette_index(ideal[x]))
+                  : bits_per_pixel == 16 ? expand565(rgb565(ideal[x]))
+                                         : ideal[x];
+    out[0] = c[0], out[1] = c[1], out[2] = c[2];
+  }
 }
 
 }  // namespace
@@ -64,31 +120,28 @@ std::vector<VIDEO_CLUTDATA> pattern_palette() {
 
 void draw_pattern(Pattern pattern, uint8_t *frame, const VIDEO_MODE_INFORMATION &mode) {
   const uint32_t w = mode.VisScreenWidth, h = mode.VisScreenHeight;
+  const size_t row_bytes = size_t(w) * mode.BitsPerPlane / 8;
+  PatternRows rows(pattern, w, h);
+  std::vector<uint8_t> encoded(row_bytes);
   for (uint32_t y = 0; y < h; y++) {
-    uint8_t *line = frame + size_t(y) * mode.ScreenStride;
-    for (uint32_t x = 0; x < w; x++) {
-      const Rgb c = ideal(pattern, x, y, w, h);
-      switch (mode.BitsPerPlane) {
-        case 8: line[x] = palette_index(c); break;
-        case 16: {
-          const uint16_t v = rgb565(c);
-          memcpy(line + 2 * x, &v, 2);
-          break;
-        }
-        default: {
-          const uint32_t v = uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2];
-          memcpy(line + 4 * x, &v, 4);
-        }
-      }
-    }
+    if (y == 0 || rows.key(y) != rows.key(y - 1)) encode_row(rows.row(y), mode.BitsPerPlane, encoded.data());
+    memcpy(frame + size_t(y) * mode.ScreenStride, encoded.data(), row_bytes);
   }
 }
 
-Rgb expected_color(Pattern pattern, const VIDEO_MODE_INFORMATION &mode, uint32_t x, uint32_t y) {
-  const Rgb c = ideal(pattern, x, y, mode.VisScreenWidth, mode.VisScreenHeight);
-  if (mode.BitsPerPlane == 8) return palette_color(palette_index(c));
-  if (mode.BitsPerPlane == 16) return expand565(rgb565(c));
-  return c;
+std::vector<uint8_t> expected_picture(Pattern pattern, const VIDEO_MODE_INFORMATION &mode) {
+  const uint32_t w = mode.VisScreenWidth, h = mode.VisScreenHeight;
+  const size_t row_bytes = size_t(w) * 3;
+  PatternRows rows(pattern, w, h);
+  std::vector<uint8_t> rgb(row_bytes * h);
+  for (uint32_t y = 0; y < h; y++) {
+    uint8_t *out = rgb.data() + row_bytes * y;
+    if (y == 0 || rows.key(y) != rows.key(y - 1))
+      shown_row(rows.row(y), mode.BitsPerPlane, out);
+    else
+      memcpy(out, out - row_bytes, row_bytes);
+  }
+  return rgb;
 }
 
 }  // namespace torvic::host

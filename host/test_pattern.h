@@ -26,7 +26,8 @@ std::vector<VIDEO_CLUTDATA> pattern_palette();
 // Draws the pattern into the visible frame (frame points at its first byte).
 void draw_pattern(Pattern pattern, uint8_t *frame, const VIDEO_MODE_INFORMATION &mode);
 
-// The colour the monitor shows at (x, y) once the pattern is drawn.
-Rgb expected_color(Pattern pattern, const VIDEO_MODE_INFORMATION &mode, uint32_t x, uint32_t y);
+// What the monitor must show once the pattern is drawn: width x height
+// pixels of red, green and blue, row by row.
+std::vector<uint8_t> expected_picture(Pattern pattern, const VIDEO_MODE_INFORMATION &mode);
 
 }  // namespace torvic::host

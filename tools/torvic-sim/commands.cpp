@@ -452,12 +452,13 @@ std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, 
   if (t.bits_per_pixel != mode.BitsPerPlane) return "pixel format of " + std::to_string(t.bits_per_pixel) + " bpp";
   if (std::abs(t.refresh_hz - mode.Frequency) > 0.03 * mode.Frequency)
     return "refresh " + std::to_string(t.refresh_hz) + " Hz";
-  const auto &p = shown.picture;
-  for (uint32_t y = 0; y < p.height; y++)
-    for (uint32_t x = 0; x < p.width; x++)
-      if (p.at(x, y) != host::expected_color(pattern, mode, x, y))
-        return "picture differs at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
-  return "";
+  const std::vector<uint8_t> expected = host::expected_picture(pattern, mode);
+  const auto &shown_rgb = shown.picture.rgb;
+  if (shown_rgb == expected) return "";
+  const auto differ = std::mismatch(shown_rgb.begin(), shown_rgb.end(), expected.begin(), expected.end());
+  const size_t pixel = size_t(differ.first - shown_rgb.begin()) / 3;
+  return "picture differs at (" + std::to_string(pixel % t.width) + ", " +
+         std::to_string(pixel / t.width) + ")";
 }
 
 // One machine of the sweep: a board of one variant and memory size, every
