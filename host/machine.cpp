@@ -143,7 +143,7 @@ void Machine::stop(const char *format, ...) {
 
 void Machine::on_memory_fault(void *address) {
   const auto *a = static_cast<const uint8_t *>(address);
-  if (image_->loaded().pageable(address)) {
+  if (irql_ != Irql::Passive && image_->loaded().pageable(address)) {
     const std::string routine = image_->loaded().routine_at(address);
     stop("%s touched pageable memory at %p%s%s%s: NT may call it at raised IRQL, where a "
          "paged-out page is fatal",
@@ -220,8 +220,7 @@ ULONG Machine::boot() {
   void *driver_object = this;
   static const char16_t registry_path[] =
       u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\torvic";
-  return run("DriverEntry",
-             [&] {
+  return run("DriverEntry", [&] {
     return call("DriverEntry", image_->entry(), driver_object,
                 const_cast<char16_t *>(registry_path));
   });
@@ -262,8 +261,7 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
   packet.OutputBufferLength = output_length;
 
   RequestResult r;
-  r.returned = run("HwStartIO",
-                   [&] {
+  r.returned = run("HwStartIO", [&] {
     return call("HwStartIO", registration_.HwStartIO, adapters_[adapter].extension, &packet);
   });
   if (!b->guards_intact()) stop("request 0x%X wrote outside its buffer", code);

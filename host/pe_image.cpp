@@ -286,8 +286,9 @@ void PeImage::bind_imports(uint32_t directory) {
     return v;
   };
 
+  if (directory == 0) return;  // imports nothing
   const auto services = video_port_services();
-  for (uint32_t d = directory; directory != 0; d += sizeof(ImportDescriptor)) {
+  for (uint32_t d = directory;; d += sizeof(ImportDescriptor)) {
     if (uint64_t{d} + sizeof(ImportDescriptor) > size_)
       refuse("its import directory runs past the end of the image");
     ImportDescriptor descriptor{};
@@ -312,7 +313,7 @@ void PeImage::bind_imports(uint32_t directory) {
         refuse("it imports " + name + " from " + module +
                ", which the host video port does not provide");
       const uint32_t slot = descriptor.address_table_rva + 4 * i;
-      dword_at(slot);
+      dword_at(slot);  // refuses a slot outside the image
       const auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(service->address));
       memcpy(base_ + slot, &address, 4);
     }

@@ -87,14 +87,14 @@ TEST(Registration, DriverEntryReturnsWhatVideoPortInitializeReturns) {
 
 TEST(Discovery, OneBoardIsClaimedRewrittenEnabledAndMapped) {
   BoardConfig b = board(0);
-  b.command_power_on = 0x0004;  // bus master on, decoding off
+  b.command_power_on = 0x0007;  // bus master on, decoding on as the firmware left it
   Machine m(machine({b}));
   ASSERT_EQ(m.boot(), static_cast<ULONG>(NO_ERROR));
 
   const std::vector<std::string> config_accesses = {
       "cfg-read 0 0x0 -> 0x4B211F3A",
       "cfg-read 0 0x2C -> 0x1F3A",
-      "cfg-read 0 0x4 -> 0x2000004",
+      "cfg-read 0 0x4 -> 0x2000007",
       "cfg-write 0 0x4 0x2000004",  // decoding off while sizing
       "cfg-read 0 0x10 -> 0xC0000008", "cfg-write 0 0x10 0xFFFFFFFF",
       "cfg-read 0 0x10 -> 0xFE000008", "cfg-write 0 0x10 0xC0000008",
@@ -202,6 +202,28 @@ TEST(Discovery, BoardInTheLastSlotEndsTheScan) {
   // Once the scan has passed slot 31 a call touches the bus no more: the
   // last event is the first call's frame-buffer mapping.
   EXPECT_EQ(m.trace().back().service, "VideoPortGetDeviceBase");
+}
+
+TEST(Discovery, BoardsInTheTwoHighestSlotsAreBothFound) {
+  Machine m(machine({board(30, 0, 4 * kMiB, 0), board(31, 10, 8 * kMiB, 1)}));
+  m.boot();
+  ASSERT_EQ(m.adapters().size(), 2u);
+  EXPECT_EQ(m.adapters()[0].slot, 30);
+  EXPECT_EQ(m.adapters()[1].slot, 31);
+  EXPECT_EQ(extension_of(m, 0).next_extension, &extension_of(m, 1));
+}
+
+TEST(Discovery, UnusableBoardInTheLastSlotLeavesTheBoardBelowItFound) {
+  for (const bool refused : {false, true}) {
+    MachineConfig c = machine({board(30, 0, 4 * kMiB, 0), board(31, refused ? 0 : 12, 4 * kMiB, 1)});
+    if (refused) c.faults.push_back({"VideoPortGetAccessRanges", 2, ERROR_INVALID_PARAMETER});
+    Machine m(c);
+    ASSERT_EQ(m.boot(), static_cast<ULONG>(NO_ERROR)) << refused;
+    ASSERT_EQ(m.adapters().size(), 1u) << refused;
+    EXPECT_EQ(m.adapters()[0].slot, 30);
+    ASSERT_EQ(m.find_calls().size(), 2u) << refused;
+    EXPECT_EQ(m.find_calls()[1].status, ERROR_DEV_NOT_EXIST) << refused;
+  }
 }
 
 TEST(Discovery, NoBoardAndForeignDevicesFindNothing) {
