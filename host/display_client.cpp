@@ -2,15 +2,19 @@
 
 namespace torvic::host {
 
-std::vector<VIDEO_MODE_INFORMATION> DisplayClient::modes() {
+ULONG DisplayClient::num_modes() {
   const auto count = request(IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES, {}, sizeof(VIDEO_NUM_MODES));
-  if (count.status != NO_ERROR) return {};
-  const auto num = record_at<VIDEO_NUM_MODES>(count.output);
+  return count.status == NO_ERROR ? record_at<VIDEO_NUM_MODES>(count.output).NumModes : 0;
+}
+
+std::vector<VIDEO_MODE_INFORMATION> DisplayClient::modes() {
+  const ULONG num = num_modes();
+  if (num == 0) return {};
   const auto list = request(IOCTL_VIDEO_QUERY_AVAIL_MODES, {},
-                            num.NumModes * static_cast<ULONG>(sizeof(VIDEO_MODE_INFORMATION)));
+                            num * static_cast<ULONG>(sizeof(VIDEO_MODE_INFORMATION)));
   std::vector<VIDEO_MODE_INFORMATION> modes;
   if (list.status != NO_ERROR) return modes;
-  for (ULONG i = 0; i < num.NumModes; i++)
+  for (ULONG i = 0; i < num; i++)
     modes.push_back(record_at<VIDEO_MODE_INFORMATION>(list.output, i * sizeof(VIDEO_MODE_INFORMATION)));
   return modes;
 }
@@ -61,12 +65,11 @@ VP_STATUS DisplayClient::unmap_video_memory(void *address) {
 }
 
 DisplayClient::PublicRanges DisplayClient::query_public_ranges() {
-  constexpr ULONG length = 7 * sizeof(VIDEO_PUBLIC_ACCESS_RANGES);
-  const auto r = request(IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES, {}, length);
+  const auto r = request(IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES, {}, kPublicRangesLength);
   PublicRanges p;
   p.status = r.status;
   p.bytes = r.output;
-  for (size_t i = 0; i < 7; i++)
+  for (size_t i = 0; i < kNumBars; i++)
     p.records.push_back(
         record_at<VIDEO_PUBLIC_ACCESS_RANGES>(r.output, i * sizeof(VIDEO_PUBLIC_ACCESS_RANGES)));
   return p;

@@ -36,6 +36,7 @@ class DisplayClient {
   }
 
   // The available modes, as QUERY_NUM_AVAIL_MODES and QUERY_AVAIL_MODES give them.
+  ULONG num_modes();  // 0 when the driver refuses the question
   std::vector<VIDEO_MODE_INFORMATION> modes();
   std::optional<VIDEO_MODE_INFORMATION> current_mode();
   VP_STATUS set_mode(ULONG index);
@@ -58,6 +59,9 @@ class DisplayClient {
     std::vector<uint8_t> bytes;  // the whole reply, to hand back for release
     std::vector<VIDEO_PUBLIC_ACCESS_RANGES> records;
   };
+  // The reply holds one record for each of the board's seven ranges.
+  static constexpr ULONG kPublicRangesLength =
+      static_cast<ULONG>(kNumBars * sizeof(VIDEO_PUBLIC_ACCESS_RANGES));
   PublicRanges query_public_ranges();
   VP_STATUS free_public_ranges(const std::vector<uint8_t> &bytes);
 

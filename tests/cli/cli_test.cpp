@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/video_port_interface.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -36,6 +38,10 @@ SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_pat
                               "' " + args + " 2>'" + err_file.string() + "'";
   SimRun r;
   FILE *pipe = popen(command.c_str(), "r");
+  if (!pipe) {
+    ADD_FAILURE() << "cannot run torvic-sim " << args.substr(0, 80);
+    return r;
+  }
   std::array<char, 4096> buffer{};
   size_t n;
   while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
@@ -182,6 +188,25 @@ TEST(Cli, RequestShowsStatusInformationAndDecodedReply) {
   const json cursor = json::parse(sim("--json request 0x230444 --in 00000000").out);
   EXPECT_EQ(cursor["status"], "ERROR_INVALID_FUNCTION");
   EXPECT_TRUE(cursor["information"].is_null());
+}
+
+TEST(Cli, RequestBuffersDefaultToWhatTheReplyNeedsAndHaveABound) {
+  const json count = json::parse(sim("--json request QUERY_NUM_AVAIL_MODES").out);
+  EXPECT_EQ(count["status"], "NO_ERROR");
+  EXPECT_EQ(count["decoded"]["NumModes"], 69);
+  const json list = json::parse(sim("--json request QUERY_AVAIL_MODES --board 1").out);
+  EXPECT_EQ(list["status"], "NO_ERROR");
+  EXPECT_EQ(list["information"], 69 * sizeof(VIDEO_MODE_INFORMATION));
+  EXPECT_EQ(json::parse(sim("--json request TORVIC_QUERY_NUM_BOARDS").out)["decoded"]["boards"], 2);
+
+  // A buffer no reply needs is refused before anything runs.
+  for (const char *args : {"--out-len 4294967295", "--out-len 65537"}) {
+    const SimRun r = sim(std::string("request QUERY_CURRENT_MODE ") + args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_THAT(r.err, HasSubstr("at most 65536 bytes")) << args;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(sim("request QUERY_CURRENT_MODE --out-len 65536").status, 0);
 }
 
 TEST_F(Scratch, TraceIsWrittenAsJsonLinesOrText) {

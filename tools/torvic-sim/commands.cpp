@@ -371,6 +371,22 @@ ULONG parse_request_code(const std::string &text) {
   throw InputError("request code \"" + text + "\": give a number (0x230404) or a name:" + names);
 }
 
+// What the reply of a known request needs. The mode list is as long as the
+// board's count of modes, which the driver is asked for first.
+ULONG reply_length(Machine &m, size_t board, ULONG code) {
+  switch (code) {
+    case IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: return sizeof(VIDEO_NUM_MODES);
+    case IOCTL_VIDEO_QUERY_AVAIL_MODES:
+      return DisplayClient(m, board).num_modes() * ULONG{sizeof(VIDEO_MODE_INFORMATION)};
+    case IOCTL_VIDEO_QUERY_CURRENT_MODE: return sizeof(VIDEO_MODE_INFORMATION);
+    case IOCTL_VIDEO_MAP_VIDEO_MEMORY: return sizeof(VIDEO_MEMORY_INFORMATION);
+    case IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES: return DisplayClient::kPublicRangesLength;
+    case IOCTL_VIDEO_SHARE_VIDEO_MEMORY: return sizeof(VIDEO_SHARE_MEMORY_INFORMATION);
+    case IOCTL_TORVIC_QUERY_NUM_BOARDS: return sizeof(ULONG);
+    default: return 0;
+  }
+}
+
 std::vector<uint8_t> parse_hex(const std::string &text) {
   std::string digits;
   for (char c : text)
@@ -565,9 +581,17 @@ int run_set_mode(const GlobalOptions &o, const SetModeOptions &set) {
 int run_request(const GlobalOptions &o, const RequestOptions &r) {
   const ULONG code = parse_request_code(r.code);
   const std::vector<uint8_t> input = parse_hex(r.input_hex);
+  if (input.size() > kMaxRequestBuffer)
+    throw InputError("--in: " + std::to_string(input.size()) + " bytes; at most " +
+                     std::to_string(kMaxRequestBuffer));
+  if (r.output_length && *r.output_length > kMaxRequestBuffer)
+    throw InputError("--out-len " + std::to_string(*r.output_length) + ": at most " +
+                     std::to_string(kMaxRequestBuffer) + " bytes");
   Session s(o);
   s.require_board(r.board);
-  const auto reply = s.machine().request(r.board, code, input, r.output_length);
+  const ULONG output_length = r.output_length ? static_cast<ULONG>(*r.output_length)
+                                              : reply_length(s.machine(), r.board, code);
+  const auto reply = s.machine().request(r.board, code, input, output_length);
   ordered_json j;
   j["code"] = hex(code);
   j["returned"] = reply.returned ? "TRUE" : "FALSE";

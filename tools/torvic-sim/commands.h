@@ -24,11 +24,16 @@ struct SetModeOptions {
   std::string pattern = "bars";
 };
 
+// No request of this driver needs more than a few KiB of buffer; anything
+// beyond this is a mistake, refused before the machine boots.
+constexpr uint64_t kMaxRequestBuffer = 64 * 1024;
+
 struct RequestOptions {
   std::string code;
   size_t board = 0;
   std::string input_hex;
-  uint32_t output_length = 0;
+  // Absent: the size the reply of a known request needs, else 0.
+  std::optional<uint64_t> output_length;
 };
 
 // Each returns the exit status: 0 success, 1 a check failed or the verifier

@@ -48,8 +48,12 @@ int main(int argc, char **argv) {
       ->type_name("CODE")
       ->required();
   raw->add_option("--board", request.board, "board number (0 is the first found)")->type_name("N");
-  raw->add_option("--in", request.input_hex, "input bytes in hex, in memory order")->type_name("HEX");
-  raw->add_option("--out-len", request.output_length, "output buffer length in bytes")->type_name("N");
+  raw->add_option("--in", request.input_hex, "input bytes in hex, in memory order, at most 65536")
+      ->type_name("HEX");
+  raw->add_option("--out-len", request.output_length,
+                  "output buffer length in bytes, at most 65536 (default: what the reply of a "
+                  "known request needs, 0 for the others)")
+      ->type_name("N");
   auto *sweep = app.add_subcommand("sweep", "set every mode of every variant and memory size and check the monitor");
   bool print_default = false;
   auto *machine = app.add_subcommand("machine", "machine files");
