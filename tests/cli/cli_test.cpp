@@ -221,6 +221,40 @@ TEST_F(Scratch, TraceIsWrittenAsJsonLinesOrText) {
   EXPECT_THAT(all, HasSubstr("VideoPortReadPortUlong io+0x18 CONFIG1 -> 0x400"));
 }
 
+TEST_F(Scratch, OutputsThatCannotBeWrittenFailWithTheReasonAndBadUsageWritesNothing) {
+  // Refused before anything runs.
+  for (const std::string &trace : {std::string("''"), dir.string(), std::string("/nonexistent/t.txt")}) {
+    const SimRun r = sim("--trace " + trace + " boot", dir);
+    EXPECT_EQ(r.status, 2) << trace;
+    EXPECT_EQ(r.out, "") << trace;
+    EXPECT_THAT(r.err, HasSubstr("torvic-sim: --trace")) << trace;
+  }
+  EXPECT_EQ(sim("set-mode 0 --png ''", dir).status, 2);
+  EXPECT_THAT(sim("--trace-format text boot", dir).err, HasSubstr("give --trace FILE too"));
+  // Bad usage leaves an existing file alone.
+  write("keep.txt", "kept");
+  EXPECT_EQ(sim("--trace keep.txt set-mode 1024x768x24", dir).status, 2);
+  std::ifstream kept(dir / "keep.txt");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), "kept");
+
+  // Writes that fail say where and why.
+  const SimRun trace = sim("--trace /dev/full boot", dir);
+  EXPECT_EQ(trace.status, 3);
+  EXPECT_THAT(trace.err, HasSubstr("--trace /dev/full: No space left on device"));
+  for (const char *args : {"machine --default", "modes", "--json boot"}) {
+    const SimRun r = sim(std::string(args) + " >/dev/full", dir);
+    EXPECT_EQ(r.status, 3) << args;
+    EXPECT_THAT(r.err, HasSubstr("cannot write the standard output: No space left on device")) << args;
+  }
+  const SimRun png = sim("set-mode 0 --png /dev/full", dir);
+  EXPECT_EQ(png.status, 3);
+  EXPECT_THAT(png.err, ::testing::AllOf(HasSubstr("/dev/full"), HasSubstr("No space left on device")));
+  write("file", "x");
+  const SimRun pictures = sim("demo --out-dir file/pictures", dir);
+  EXPECT_EQ(pictures.status, 3);
+  EXPECT_THAT(pictures.err, HasSubstr("torvic-sim: --out-dir file/pictures: "));
+}
+
 TEST_F(Scratch, DefaultMachineFileRoundTrips) {
   const SimRun printed = sim("machine --default", dir);
   ASSERT_EQ(printed.status, 0);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -78,6 +79,11 @@ ordered_json registry_value(const host::RegistryWrite &w) {
   return s;
 }
 
+std::string &trace_error_text() {
+  static std::string text;
+  return text;
+}
+
 std::string driver_path(const GlobalOptions &o) {
   return o.driver_file.empty() ? host::DriverImage::default_path() : o.driver_file;
 }
@@ -117,9 +123,14 @@ class Session {
   void write_trace() {
     if (options_.trace_file.empty() || trace_written_) return;
     trace_written_ = true;
+    // A run refused for bad input writes nothing; one the verifier stopped
+    // keeps the trace that led there.
+    if (std::uncaught_exceptions() > 0 && !machine_.stopped()) return;
     std::ofstream out(options_.trace_file);
     for (const auto &e : machine_.trace())
       out << (options_.trace_format == "text" ? e.text() : e.json()) << '\n';
+    out.close();
+    if (!out) trace_error_text() = "--trace " + options_.trace_file + ": " + strerror(errno);
   }
 
  private:
@@ -500,6 +511,19 @@ std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, co
 
 // ---- The subcommands -----------------------------------------------------------------------
 
+const std::string &trace_error() { return trace_error_text(); }
+
+void check_output_path(const std::string &option, const std::string &path) {
+  namespace fs = std::filesystem;
+  if (path.empty()) throw InputError(option + ": give a file name");
+  std::error_code ec;
+  if (fs::is_directory(path, ec))
+    throw InputError(option + " " + path + ": is a folder; give a file name");
+  const fs::path folder = fs::path(path).parent_path();
+  if (!folder.empty() && !fs::is_directory(folder, ec))
+    throw InputError(option + " " + path + ": the folder " + folder.string() + " does not exist");
+}
+
 int run_boot(const GlobalOptions &o) {
   Session s(o);
   Machine &m = s.machine();
@@ -705,7 +729,9 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
   j["modes"] = ordered_json::array();
   for (const auto &mode : offered) j["modes"].push_back(mode_label(mode));
 
-  std::filesystem::create_directories(out_dir);
+  std::error_code made;
+  std::filesystem::create_directories(out_dir, made);
+  if (made) throw OutputError("--out-dir " + out_dir + ": " + made.message());
   j["shown"] = ordered_json::array();
   for (size_t i = 0; i < s.boards(); i++) {
     const Choice &choice = choices[std::min<size_t>(i, 2)];

@@ -2,6 +2,8 @@
 // monitor would show.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "commands.h"
@@ -22,9 +24,11 @@ int main(int argc, char **argv) {
                  "driver image to run: the host build (default) or, in the 32-bit build, the NT "
                  "image torvic.sys")
       ->type_name("FILE");
-  app.add_option("--trace", o.trace_file, "write every video port call to FILE")->type_name("FILE");
-  app.add_option("--trace-format", o.trace_format, "json (one object a line) or text")
-      ->check(CLI::IsMember({"json", "text"}));
+  auto *trace = app.add_option("--trace", o.trace_file, "write every video port call to FILE")
+                    ->type_name("FILE");
+  auto *trace_format = app.add_option("--trace-format", o.trace_format,
+                                      "json (one object a line) or text, for --trace")
+                           ->check(CLI::IsMember({"json", "text"}));
   app.add_flag("--json", o.json, "machine-readable output");
 
   std::string out_dir = ".";
@@ -40,7 +44,8 @@ int main(int argc, char **argv) {
       ->type_name("MODE")
       ->required();
   set_mode->add_option("--board", set.board, "board number (0 is the first found)")->type_name("N");
-  set_mode->add_option("--png", set.png, "write the monitor's picture to FILE")->type_name("FILE");
+  auto *png = set_mode->add_option("--png", set.png, "write the monitor's picture to FILE")
+                  ->type_name("FILE");
   set_mode->add_option("--pattern", set.pattern, "bars, gradient, checker or grid")->type_name("NAME");
   RequestOptions request;
   auto *raw = app.add_subcommand("request", "send one raw video request and show the reply");
@@ -65,25 +70,45 @@ int main(int argc, char **argv) {
   } catch (const CLI::ParseError &e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
+  int status = 0;
   try {
-    if (*boot) return run_boot(o);
-    if (*modes) return run_modes(o, modes_board);
-    if (*set_mode) return run_set_mode(o, set);
-    if (*raw) return run_request(o, request);
-    if (*sweep) return run_sweep(o);
-    if (*machine) return run_machine_default(o);
-    return run_demo(o, out_dir);
+    // Everything is checked before anything runs or any output is opened.
+    if (trace->count()) check_output_path("--trace", o.trace_file);
+    if (png->count()) check_output_path("--png", set.png);
+    if (trace_format->count() && !trace->count())
+      throw InputError("--trace-format says how to write the trace: give --trace FILE too");
+    if (*boot) status = run_boot(o);
+    else if (*modes) status = run_modes(o, modes_board);
+    else if (*set_mode) status = run_set_mode(o, set);
+    else if (*raw) status = run_request(o, request);
+    else if (*sweep) status = run_sweep(o);
+    else if (*machine) status = run_machine_default(o);
+    else status = run_demo(o, out_dir);
   } catch (const InputError &e) {
     std::cerr << "torvic-sim: " << e.what() << "\n";
-    return 2;
+    status = 2;
   } catch (const torvic::host::ImageRefused &e) {
     std::cerr << "torvic-sim: " << e.what() << "\n";
-    return 2;
+    status = 2;
+  } catch (const OutputError &e) {
+    std::cerr << "torvic-sim: " << e.what() << "\n";
+    status = 3;
   } catch (const torvic::host::VerifierStop &stop) {
     std::cerr << "torvic-sim: the verifier stopped the run: " << stop.what() << "\n";
-    return 1;
+    status = 1;
   } catch (const std::exception &e) {
     std::cerr << "torvic-sim: " << e.what() << "\n";
-    return 1;
+    status = 1;
   }
+  // What was printed must have reached its reader, and the trace its file.
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << "torvic-sim: cannot write the standard output: " << strerror(errno) << "\n";
+    return 3;
+  }
+  if (!trace_error().empty()) {
+    std::cerr << "torvic-sim: " << trace_error() << "\n";
+    return 3;
+  }
+  return status;
 }
