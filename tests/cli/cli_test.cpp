@@ -127,6 +127,13 @@ TEST_F(Scratch, DemoShowsBoardsModesPicturesAndTheReturnToText) {
   EXPECT_EQ(second.at(1151, 863), (Rgb{255, 255, 128}));
 }
 
+TEST_F(Scratch, OutDirServesTheDemoWithOrWithoutItsName) {
+  ASSERT_EQ(sim("--out-dir a", dir).status, 0);
+  ASSERT_EQ(sim("demo --out-dir b", dir).status, 0);
+  EXPECT_TRUE(fs::exists(dir / "a" / "torvic-slot3.png"));
+  EXPECT_TRUE(fs::exists(dir / "b" / "torvic-slot9.png"));
+}
+
 TEST_F(Scratch, DemoJsonCarriesTheSameFacts) {
   const SimRun r = sim("--json demo --out-dir pictures", dir);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -393,6 +400,29 @@ TEST(Cli, BadModesCodesAndBytesGetAClearMessage) {
     EXPECT_EQ(r.status, 2) << c.args;
     EXPECT_THAT(r.err, HasSubstr(c.message)) << c.args;
   }
+}
+
+TEST_F(Scratch, UsageErrorsSpeakInTheProgramsVoiceAndNameWhatIsAllowed) {
+  const SimRun unknown = sim("mdoes");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_THAT(unknown.err, HasSubstr("torvic-sim: The following argument was not expected: mdoes"));
+  EXPECT_THAT(unknown.err, HasSubstr("the subcommands are: demo boot modes set-mode request sweep machine"));
+  EXPECT_THAT(unknown.err, HasSubstr("did you mean modes?"));
+  EXPECT_THAT(sim("frobnicate").err, ::testing::Not(HasSubstr("did you mean")));
+  for (const char *board : {"-1", "99999999999999999999", "x"}) {
+    const SimRun r = sim(std::string("modes --board ") + board);
+    EXPECT_EQ(r.status, 2) << board;
+    EXPECT_THAT(r.err, ::testing::StartsWith("torvic-sim: --board")) << board;
+    EXPECT_THAT(r.err, HasSubstr(board)) << board;
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("18446744073709551615"))) << board;
+  }
+  const SimRun version = sim("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_THAT(version.out, ::testing::MatchesRegex("torvic-sim [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+  EXPECT_EQ(sim("boot --out-dir pictures").status, 2);
+  write("empty.json", R"({"boards": []})");
+  EXPECT_THAT(sim("--machine empty.json modes", dir).out,
+              HasSubstr("the driver found no board on this machine"));
 }
 
 TEST(Cli, HelpNeedsNoFurtherReading) {

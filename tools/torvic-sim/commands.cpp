@@ -557,6 +557,7 @@ int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
     emit(o, j);
     return 0;
   }
+  if (s.boards() == 0) std::cout << "the driver found no board on this machine\n";
   for (const auto &board : j) {
     std::cout << "board " << board["board"].get<size_t>() << " (slot " << board["slot"].get<int>() << "): "
               << board["modes"].size() << " modes\n";

@@ -2,13 +2,58 @@
 // monitor would show.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 #include "host/machine.h"
 #include "machine_file.h"
+
+namespace {
+
+// Letters to change, add or drop to turn a into b.
+size_t edit_distance(const std::string &a, const std::string &b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); j++) row[j] = j;
+  for (size_t i = 1; i <= a.size(); i++) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); j++) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// A usage error in the program's own voice: what was wrong, and for a word
+// that is no subcommand, the subcommands and the nearest one.
+void report_usage_error(const CLI::App &app, const CLI::ParseError &e) {
+  std::cerr << "torvic-sim: " << e.what() << "\n";
+  if (dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr) {
+    const std::vector<std::string> extras = app.remaining();
+    std::string names, nearest;
+    size_t best = 3;  // a closer match than this is worth suggesting
+    for (const CLI::App *sub : app.get_subcommands({})) {
+      names += " " + sub->get_name();
+      for (const std::string &word : extras)
+        if (const size_t d = edit_distance(word, sub->get_name()); d < best) {
+          best = d;
+          nearest = sub->get_name();
+        }
+    }
+    std::cerr << "torvic-sim: the subcommands are:" << names << "\n";
+    if (!nearest.empty()) std::cerr << "torvic-sim: did you mean " << nearest << "?\n";
+  }
+  std::cerr << "torvic-sim: see torvic-sim --help\n";
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
   using namespace torvic::sim;
@@ -16,6 +61,9 @@ int main(int argc, char **argv) {
       "torvic-sim: run the Torvic miniport driver on a simulated machine and show what the\n"
       "monitor shows. Without a subcommand it runs the demo on the embedded default machine."};
   app.fallthrough();
+  app.set_version_flag("--version", "torvic-sim " TORVIC_VERSION);
+  // Board numbers run from 0 in slot order; a machine holds at most 32.
+  const auto kBoardNumber = CLI::Range(0, 31);
   GlobalOptions o;
   app.add_option("--machine", o.machine_file,
                  "JSON machine file (start from `torvic-sim machine --default`)")
@@ -32,18 +80,24 @@ int main(int argc, char **argv) {
   app.add_flag("--json", o.json, "machine-readable output");
 
   std::string out_dir = ".";
+  auto *out_dir_option =
+      app.add_option("--out-dir", out_dir, "demo: where to write the pictures (default: here)")
+          ->type_name("DIR");
   auto *demo = app.add_subcommand("demo", "boot, list boards and modes, show a picture on every board, reset to text");
-  demo->add_option("--out-dir", out_dir, "where to write the pictures (default: here)")->type_name("DIR");
   auto *boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
   std::optional<size_t> modes_board;
   auto *modes = app.add_subcommand("modes", "list the modes the driver offers");
-  modes->add_option("--board", modes_board, "only this board (0 is the first found)")->type_name("N");
+  modes->add_option("--board", modes_board, "only this board (0 is the first found)")
+      ->type_name("N")
+      ->check(kBoardNumber);
   SetModeOptions set;
   auto *set_mode = app.add_subcommand("set-mode", "set a mode, draw a pattern and decode the monitor");
   set_mode->add_option("mode", set.mode, "WIDTHxHEIGHTxBPP@HZ (e.g. 1024x768x16@60) or a mode index")
       ->type_name("MODE")
       ->required();
-  set_mode->add_option("--board", set.board, "board number (0 is the first found)")->type_name("N");
+  set_mode->add_option("--board", set.board, "board number (0 is the first found)")
+      ->type_name("N")
+      ->check(kBoardNumber);
   auto *png = set_mode->add_option("--png", set.png, "write the monitor's picture to FILE")
                   ->type_name("FILE");
   set_mode->add_option("--pattern", set.pattern, "bars, gradient, checker or grid")->type_name("NAME");
@@ -52,7 +106,9 @@ int main(int argc, char **argv) {
   raw->add_option("code", request.code, "request code: a number or a name such as QUERY_NUM_AVAIL_MODES")
       ->type_name("CODE")
       ->required();
-  raw->add_option("--board", request.board, "board number (0 is the first found)")->type_name("N");
+  raw->add_option("--board", request.board, "board number (0 is the first found)")
+      ->type_name("N")
+      ->check(kBoardNumber);
   raw->add_option("--in", request.input_hex, "input bytes in hex, in memory order, at most 65536")
       ->type_name("HEX");
   raw->add_option("--out-len", request.output_length,
@@ -68,13 +124,18 @@ int main(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
-    return app.exit(e) == 0 ? 0 : 2;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    report_usage_error(app, e);
+    return 2;
   }
   int status = 0;
   try {
     // Everything is checked before anything runs or any output is opened.
     if (trace->count()) check_output_path("--trace", o.trace_file);
     if (png->count()) check_output_path("--png", set.png);
+    if (out_dir_option->count() && app.get_subcommands().size() == 1 && !*demo)
+      throw InputError("--out-dir is where the demo writes its pictures; " +
+                       app.get_subcommands()[0]->get_name() + " writes none");
     if (trace_format->count() && !trace->count())
       throw InputError("--trace-format says how to write the trace: give --trace FILE too");
     if (*boot) status = run_boot(o);
