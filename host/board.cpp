@@ -111,7 +111,11 @@ BoardConfig default_board(uint32_t slot, uint16_t variant_code, uint32_t memory_
   c.slot = slot;
   c.variant_code = variant_code;
   c.memory_size = memory_size;
-  const uint32_t base = 0xC0000000u + index * 0x08000000u;
+  // Eight boards fit in 128 MiB steps from 3 GiB; further ones go in 96 MiB
+  // steps from 512 MiB (above system RAM), so that 32 boards never overlap
+  // nor wrap past 4 GiB.
+  const uint32_t base = index < 8 ? 0xC0000000u + index * 0x08000000u
+                                  : 0x20000000u + (index - 8) * 0x06000000u;
   c.bars[0] = {true, false, true, 32 * kMiB, base, false};
   c.bars[1] = {true, false, false, 32 * kMiB, base + 0x02000000u, false};
   c.bars[2] = {true, false, false, 0x10000, base + 0x04000000u, false};

@@ -318,6 +318,25 @@ TEST_F(Scratch, MachinesWithOddBoardsAndMixedKindsBootAsAUserDescribesThem) {
   EXPECT_EQ(sim("--machine m.json set-mode 1600x1200x32@80 --board 1", dir).status, 0);
 }
 
+TEST_F(Scratch, BoardsGivenOnlyTheirSlotOrTheirSizesAreAllPlaced) {
+  std::string boards;
+  for (int slot = 0; slot < 32; slot++) boards += (slot ? ", " : "") + std::string(R"({"slot": )") + std::to_string(slot) + "}";
+  write("full.json", R"({"boards": [)" + boards + "]}");
+  const SimRun full = sim("--machine full.json --json boot", dir);
+  ASSERT_EQ(full.status, 0) << full.err;
+  EXPECT_EQ(json::parse(full.out)["num_boards"], 32);
+
+  // Sizes without addresses keep the default places, aligned to the sizes.
+  write("sizes.json", R"({"boards": [{"slot": 2, "memory_mib": 8, "bars": [
+      {"size": "0x4000000"}, {"size": "0x2000000"}, {"size": "0x10000"}, {"size": "0x10000"},
+      {"size": "0x10000"}, {"io": true, "size": "0x100"}, null]}]})");
+  const SimRun sizes = sim("--machine sizes.json --json boot", dir);
+  ASSERT_EQ(sizes.status, 0) << sizes.err;
+  const json j = json::parse(sizes.out);
+  ASSERT_EQ(j["boards"].size(), 1u);
+  EXPECT_EQ(j["boards"][0]["slot"], 2);
+}
+
 TEST_F(Scratch, DemoFallsBackToModesEveryBoardOffers) {
   // Two 2 MiB DRAM boards: the second cannot show the demo's 1152x864 at 32 bpp.
   write("m.json", R"({"boards": [{"slot": 1, "variant_code": 8, "memory_mib": 2},

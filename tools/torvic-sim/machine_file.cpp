@@ -69,7 +69,10 @@ bool boolean(const json &value, const std::string &path) {
   return value.get<bool>();
 }
 
-host::BarConfig parse_bar(const json &j, const std::string &path, int bar) {
+// A register without an address keeps the board's default place for a
+// register of its space, aligned to its size.
+host::BarConfig parse_bar(const json &j, const std::string &path, int bar,
+                          const host::BoardConfig &defaults) {
   host::BarConfig b;
   if (j.is_null()) {
     b.implemented = false;
@@ -85,8 +88,14 @@ host::BarConfig parse_bar(const json &j, const std::string &path, int bar) {
   const int64_t size = integer(j["size"], path + ".size", min, 0x80000000LL);
   if ((size & (size - 1)) != 0) fail(path + ".size", std::to_string(size) + " is not a power of two");
   b.size = static_cast<uint32_t>(size);
-  if (j.contains("address"))
+  if (j.contains("address")) {
     b.power_on_address = static_cast<uint32_t>(integer(j["address"], path + ".address", 0, 0xFFFFFFFFLL));
+  } else {
+    const host::BarConfig &place =
+        defaults.bars[bar].io == b.io ? defaults.bars[bar]
+                                      : defaults.bars[b.io ? host::kIoBar : host::kRegisterBar];
+    b.power_on_address = place.power_on_address & ~(b.size - 1);
+  }
   return b;
 }
 
@@ -134,8 +143,9 @@ host::BoardConfig parse_board(const json &j, const std::string &path, uint32_t i
     if (!bars.is_array() || bars.size() != host::kNumBars)
       fail(path + ".bars", "must be an array of 7 entries (BAR0 to BAR5, then the expansion ROM), "
                            "each an object or null for a register the board does not implement");
+    const host::BoardConfig defaults = b;
     for (int i = 0; i < host::kNumBars; i++)
-      b.bars[i] = parse_bar(bars[i], path + ".bars[" + std::to_string(i) + "]", i);
+      b.bars[i] = parse_bar(bars[i], path + ".bars[" + std::to_string(i) + "]", i, defaults);
   }
   return b;
 }
