@@ -53,6 +53,13 @@ void report_usage_error(const CLI::App &app, const CLI::ParseError &e) {
   std::cerr << "torvic-sim: see torvic-sim --help\n";
 }
 
+// --board of a subcommand: board numbers run from 0 in slot order, and a
+// machine holds at most 32 boards.
+template <class T>
+void add_board_option(CLI::App *subcommand, T &board, const char *what) {
+  subcommand->add_option("--board", board, what)->type_name("N")->check(CLI::Range(0, 31));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -62,8 +69,6 @@ int main(int argc, char **argv) {
       "monitor shows. Without a subcommand it runs the demo on the embedded default machine."};
   app.fallthrough();
   app.set_version_flag("--version", "torvic-sim " TORVIC_VERSION);
-  // Board numbers run from 0 in slot order; a machine holds at most 32.
-  const auto kBoardNumber = CLI::Range(0, 31);
   GlobalOptions o;
   app.add_option("--machine", o.machine_file,
                  "JSON machine file (start from `torvic-sim machine --default`)")
@@ -87,17 +92,13 @@ int main(int argc, char **argv) {
   auto *boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
   std::optional<size_t> modes_board;
   auto *modes = app.add_subcommand("modes", "list the modes the driver offers");
-  modes->add_option("--board", modes_board, "only this board (0 is the first found)")
-      ->type_name("N")
-      ->check(kBoardNumber);
+  add_board_option(modes, modes_board, "only this board (0 is the first found)");
   SetModeOptions set;
   auto *set_mode = app.add_subcommand("set-mode", "set a mode, draw a pattern and decode the monitor");
   set_mode->add_option("mode", set.mode, "WIDTHxHEIGHTxBPP@HZ (e.g. 1024x768x16@60) or a mode index")
       ->type_name("MODE")
       ->required();
-  set_mode->add_option("--board", set.board, "board number (0 is the first found)")
-      ->type_name("N")
-      ->check(kBoardNumber);
+  add_board_option(set_mode, set.board, "board number (0 is the first found)");
   auto *png = set_mode->add_option("--png", set.png, "write the monitor's picture to FILE")
                   ->type_name("FILE");
   set_mode->add_option("--pattern", set.pattern, "bars, gradient, checker or grid")->type_name("NAME");
@@ -106,9 +107,7 @@ int main(int argc, char **argv) {
   raw->add_option("code", request.code, "request code: a number or a name such as QUERY_NUM_AVAIL_MODES")
       ->type_name("CODE")
       ->required();
-  raw->add_option("--board", request.board, "board number (0 is the first found)")
-      ->type_name("N")
-      ->check(kBoardNumber);
+  add_board_option(raw, request.board, "board number (0 is the first found)");
   raw->add_option("--in", request.input_hex, "input bytes in hex, in memory order, at most 65536")
       ->type_name("HEX");
   raw->add_option("--out-len", request.output_length,
