@@ -6,7 +6,8 @@
 # driver within 1 KiB of stack.
 #
 # Outputs in bin/: torvic.sys (stripped, what gets installed),
-# torvic-unstripped.sys (the same image with its symbol table) and torvic.map.
+# torvic-unstripped.sys (the same image with its symbol table), torvic.map
+# and torvic-setup.img, the 1.44 MB setup floppy.
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -72,6 +73,34 @@ add_custom_command(
   COMMAND_EXPAND_LISTS
   VERBATIM)
 add_custom_target(torvic_sys ALL DEPENDS ${TORVIC_NT_CHECKED})
+
+# ---- The setup floppy ------------------------------------------------------------------
+# torvic.sys, once checked, with both install files and a short README, on a
+# 1.44 MB FAT image written by mtools, without root or a loop mount. Names are
+# upper-case 8.3, as the setup programs look for them; the text files get DOS
+# line ends.
+find_program(TORVIC_MFORMAT mformat REQUIRED)
+find_program(TORVIC_MCOPY mcopy REQUIRED)
+set(TORVIC_SETUP_IMAGE ${TORVIC_NT_BIN}/torvic-setup.img)
+set(TORVIC_SETUP_TEXTS)
+foreach(text oemsetup.inf torvic.inf README.TXT)
+  string(TOUPPER ${text} name)
+  configure_file(${CMAKE_SOURCE_DIR}/nt/${text} ${CMAKE_BINARY_DIR}/floppy/${name}
+                 @ONLY NEWLINE_STYLE CRLF)
+  list(APPEND TORVIC_SETUP_TEXTS ${CMAKE_BINARY_DIR}/floppy/${name})
+endforeach()
+add_custom_command(
+  OUTPUT ${TORVIC_SETUP_IMAGE}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${TORVIC_SETUP_IMAGE}.new
+  COMMAND ${CMAKE_COMMAND} -E env MTOOLS_SKIP_CHECK=1
+          ${TORVIC_MFORMAT} -C -f 1440 -v TORVIC -N 7E5E0404 -i ${TORVIC_SETUP_IMAGE}.new ::
+  COMMAND ${TORVIC_MCOPY} -i ${TORVIC_SETUP_IMAGE}.new ${TORVIC_NT_BIN}/torvic.sys ::TORVIC.SYS
+  COMMAND ${TORVIC_MCOPY} -i ${TORVIC_SETUP_IMAGE}.new ${TORVIC_SETUP_TEXTS} ::
+  COMMAND ${CMAKE_COMMAND} -E rename ${TORVIC_SETUP_IMAGE}.new ${TORVIC_SETUP_IMAGE}
+  DEPENDS ${TORVIC_NT_CHECKED} ${TORVIC_NT_BIN}/torvic.sys ${TORVIC_SETUP_TEXTS}
+  COMMENT "Writing the setup floppy torvic-setup.img"
+  VERBATIM)
+add_custom_target(torvic_setup_floppy ALL DEPENDS ${TORVIC_SETUP_IMAGE})
 
 # ---- A faulty image for the suite's residency check ------------------------------------
 # The same driver with the DAC and memory-clock routines, which the reset

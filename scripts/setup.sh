@@ -7,6 +7,8 @@ packages=(cmake make g++ binutils pkg-config libgtest-dev libgmock-dev libbenchm
           # torvic.sys: the mingw-w64 cross compiler with its DDK headers and
           # import libraries, and Python for the image checks
           g++-mingw-w64-i686 mingw-w64-i686-dev python3
+          # the setup floppy, written and read back without root
+          mtools
           # the 32-bit host build, with GoogleTest built from its sources and
           # torvic-sim's PNG library for i386
           gcc-multilib g++-multilib googletest libpng-dev:i386)

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "platform/video_port_interface.h"
@@ -442,6 +443,75 @@ TEST_F(Scratch, UsageErrorsSpeakInTheProgramsVoiceAndNameWhatIsAllowed) {
   write("empty.json", R"({"boards": []})");
   EXPECT_THAT(sim("--machine empty.json modes", dir).out,
               HasSubstr("the driver found no board on this machine"));
+}
+
+// The install file as the floppy carries it, with other DefaultSettings.
+std::string install_file_with(const std::string &bpp, const std::string &x, const std::string &y) {
+  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/nt/torvic.inf");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const auto &[name, value] : {std::pair<std::string, std::string>{"BitsPerPel", bpp},
+                                    {"XResolution", x}, {"YResolution", y}}) {
+    const std::regex line("(DefaultSettings\\." + name + ", +%REG_DWORD%, +)[0-9]+");
+    text = std::regex_replace(text, line, "$1 " + value);
+  }
+  return text;
+}
+
+TEST_F(Scratch, DemoWithFramebufSetsEachBoardUpFromTheInstallFile) {
+  const SimRun r = sim("demo --display framebuf", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("board 0, slot 3: torvic.inf installs \"Torvic Morvane (Calvorn, IBM RGB526, "
+                               "video RAM)\" for PCI\\VEN_1F3A&DEV_4B21&SUBSYS_00001F3A"));
+  EXPECT_THAT(r.out, HasSubstr("board 1, slot 9: torvic.inf installs \"Torvic Morvane (Calvorn, IBM RGB528, "
+                               "video RAM)\" for PCI\\VEN_1F3A&DEV_4B21&SUBSYS_000A1F3A"));
+  EXPECT_THAT(r.out, HasSubstr("DefaultSettings 1024x768x16@60: mode 25 (1024x768x16@60)"));
+  EXPECT_THAT(r.out, HasSubstr("monitor while enabled: 1024 x 768 at 16 bpp"));
+  EXPECT_THAT(r.out, HasSubstr("monitor after the reset: VGA text mode 3"));
+  EXPECT_TRUE(fs::exists(dir / "torvic-slot3.png"));
+  EXPECT_TRUE(fs::exists(dir / "torvic-slot9.png"));
+
+  write("eight.inf", install_file_with("8", "800", "600"));
+  const SimRun json_run = sim("--json demo --display framebuf --inf eight.inf", dir);
+  ASSERT_EQ(json_run.status, 0) << json_run.err;
+  const json j = json::parse(json_run.out);
+  ASSERT_EQ(j["sessions"].size(), 2u);
+  const json &first = j["sessions"][0];
+  EXPECT_EQ(first["install"]["file"], "eight.inf");
+  EXPECT_EQ(first["mode"]["mode"], "800x600x8@60");
+  EXPECT_EQ(first["monitor"]["width"], 800);
+  EXPECT_TRUE(first["error"].is_null());
+  std::vector<std::string> requests;
+  for (const auto &step : first["requests"]) {
+    requests.push_back(step["request"]);
+    EXPECT_EQ(step["status"], "NO_ERROR");
+  }
+  EXPECT_THAT(requests, ::testing::ElementsAre("QUERY_NUM_AVAIL_MODES", "QUERY_AVAIL_MODES", "SET_CURRENT_MODE",
+                                               "MAP_VIDEO_MEMORY", "SET_COLOR_REGISTERS", "SET_COLOR_REGISTERS",
+                                               "UNMAP_VIDEO_MEMORY", "RESET_DEVICE"));
+}
+
+TEST_F(Scratch, DemoWithFramebufSaysWhatAnInstallFileCannotDo) {
+  write("huge.inf", install_file_with("32", "1920", "1080"));
+  write("two-mib.json", R"({"boards": [{"slot": 3, "memory_mib": 2}]})");
+  const SimRun no_mode = sim("--machine two-mib.json demo --display framebuf --inf huge.inf", dir);
+  EXPECT_EQ(no_mode.status, 1);
+  EXPECT_THAT(no_mode.out, HasSubstr("failed: no mode the driver offers matches DefaultSettings 1920x1080x32@60; "
+                                     "NT would start the VGA driver instead"));
+  EXPECT_THAT(no_mode.out, ::testing::Not(HasSubstr("after the reset"))) << "no mode was set, nor reset";
+
+  write("broken.inf", "[Version]\nSignature = \"$Windows NT$\nname = %nowhere%\n");
+  const SimRun broken = sim("demo --display framebuf --inf broken.inf", dir);
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_THAT(broken.err, HasSubstr("--inf broken.inf: not a well-formed install file:\n"
+                                    "  line 2: a quoted string is not closed"));
+  EXPECT_THAT(broken.err, HasSubstr("line 3: %nowhere% is not defined in [Strings]"));
+
+  const SimRun nt4 = sim("demo --display framebuf --inf " TORVIC_SOURCE_DIR "/nt/oemsetup.inf", dir);
+  EXPECT_EQ(nt4.status, 1);
+  EXPECT_THAT(nt4.out, HasSubstr("no model entry for PCI\\VEN_1F3A&DEV_4B21&SUBSYS_00001F3A"));
+  EXPECT_EQ(sim("demo --display framebuf --inf missing.inf", dir).status, 2);
+  EXPECT_EQ(sim("demo --inf huge.inf", dir).status, 2);
+  EXPECT_EQ(sim("demo --display vesa", dir).status, 2);
 }
 
 TEST(Cli, HelpNeedsNoFurtherReading) {

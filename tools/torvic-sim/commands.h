@@ -55,6 +55,10 @@ const std::string &trace_error();
 // Each returns the exit status: 0 success, 1 a check failed or the verifier
 // stopped the run, 2 bad usage or input, 3 an output could not be written.
 int run_demo(const GlobalOptions &options, const std::string &out_dir);
+// The demo as NT's frame-buffer display driver runs it, each board set up
+// from the install file (empty: the built-in nt/torvic.inf).
+int run_demo_framebuf(const GlobalOptions &options, const std::string &out_dir,
+                      const std::string &inf_file);
 int run_boot(const GlobalOptions &options);
 int run_modes(const GlobalOptions &options, std::optional<size_t> board);
 int run_set_mode(const GlobalOptions &options, const SetModeOptions &set);

@@ -89,6 +89,16 @@ int main(int argc, char **argv) {
       app.add_option("--out-dir", out_dir, "demo: where to write the pictures (default: here)")
           ->type_name("DIR");
   auto *demo = app.add_subcommand("demo", "boot, list boards and modes, show a picture on every board, reset to text");
+  std::string display = "own";
+  std::string inf_file;
+  demo->add_option("--display", display,
+                   "own: the demo's own display client; framebuf: NT's frame-buffer display "
+                   "driver, each board set up from the install file")
+      ->check(CLI::IsMember({"own", "framebuf"}));
+  auto *inf_option =
+      demo->add_option("--inf", inf_file, "with --display framebuf: the install file to set the boards "
+                                          "up from (default: nt/torvic.inf, built in)")
+          ->type_name("FILE");
   auto *boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
   std::optional<size_t> modes_board;
   auto *modes = app.add_subcommand("modes", "list the modes the driver offers");
@@ -143,6 +153,9 @@ int main(int argc, char **argv) {
     else if (*raw) status = run_request(o, request);
     else if (*sweep) status = run_sweep(o);
     else if (*machine) status = run_machine_default(o);
+    else if (display == "framebuf") status = run_demo_framebuf(o, out_dir, inf_file);
+    else if (inf_option->count())
+      throw InputError("--inf is the install file of --display framebuf; give that too");
     else status = run_demo(o, out_dir);
   } catch (const InputError &e) {
     std::cerr << "torvic-sim: " << e.what() << "\n";

@@ -1,0 +1,85 @@
+// What torvic-sim's subcommands share: a run of the driver on the machine
+// the options name, and the reports of what it found and showed.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "host/machine.h"
+#include "host/monitor.h"
+#include "host/test_pattern.h"
+
+namespace torvic::sim {
+
+using host::Machine;
+using nlohmann::ordered_json;
+
+std::string status_name(VP_STATUS status);
+std::string variant_name(uint16_t code);
+std::string mode_label(const VIDEO_MODE_INFORMATION &m);
+
+// The driver image the options name: --driver, or the host build.
+std::string driver_path(const GlobalOptions &o);
+
+// One run of the driver on the machine the options name.
+class Session {
+ public:
+  explicit Session(const GlobalOptions &options);
+  ~Session();
+  Session(const Session &) = delete;
+  Session &operator=(const Session &) = delete;
+
+  Machine &machine() { return machine_; }
+  ULONG boot_status() const { return boot_status_; }
+  size_t boards() const { return machine_.adapters().size(); }
+  void require_board(size_t board);
+  void write_trace();
+
+ private:
+  const GlobalOptions &options_;
+  Machine machine_;
+  ULONG boot_status_ = 0;
+  bool trace_written_ = false;
+};
+
+// What the driver found and reported for one board: its slot, variant,
+// claimed and mapped ranges, and the registry values it wrote.
+ordered_json board_report(Machine &m, size_t adapter);
+void print_board_report(const ordered_json &b);
+// The report of every board the driver found; InputError when it found none.
+ordered_json boards_found(Session &s);
+// The demo's picture folder, made if missing; OutputError when it cannot be.
+void make_out_dir(const std::string &out_dir);
+// The modes grouped by resolution, as a person scans them.
+void print_mode_summary(const std::vector<VIDEO_MODE_INFORMATION> &modes);
+ordered_json mode_json(const VIDEO_MODE_INFORMATION &m);
+ordered_json timing_json(const host::MonitorTiming &t);
+
+// What a display driver does to show a picture: set the mode, map video
+// memory, load the palette for 8 bits per pixel, draw, then hand the public
+// ranges and the mapping back. Returns what the monitor then shows.
+struct Shown {
+  std::string error;  // empty on success
+  host::MonitorTiming timing;
+  host::Picture picture;
+};
+Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, host::Pattern pattern,
+                bool exercise_public_ranges);
+
+// With --json, the document on standard output.
+void emit(const GlobalOptions &o, const ordered_json &j);
+
+// A mode by name (1024x768x16@60, the rate optional) or index; InputError
+// naming the nearest offered modes when there is none.
+const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
+                                        const std::string &text);
+// The demo's mode for a board: the one it prefers, or, where the board does
+// not offer it (a DRAM board, a small memory), the widest offered mode of the
+// same depth, or the first one offered.
+VIDEO_MODE_INFORMATION demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
+                                 const std::string &preferred);
+
+}  // namespace torvic::sim
