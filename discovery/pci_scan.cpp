@@ -26,9 +26,11 @@ TORVIC_PAGEABLE ULONG Torvic_read_config(PHW_DEVICE_EXTENSION extension, ULONG s
   return value;
 }
 
-TORVIC_PAGEABLE VOID Torvic_write_config(PHW_DEVICE_EXTENSION extension, ULONG slot,
-                                         ULONG offset, ULONG value) {
-  VideoPortSetBusData(extension, PCIConfiguration, slot, &value, offset, sizeof(value));
+// FALSE when the bus took no bytes: the register keeps what it held.
+TORVIC_PAGEABLE BOOLEAN Torvic_write_config(PHW_DEVICE_EXTENSION extension, ULONG slot,
+                                            ULONG offset, ULONG value) {
+  return VideoPortSetBusData(extension, PCIConfiguration, slot, &value, offset, sizeof(value)) ==
+         sizeof(value);
 }
 
 struct RegisterKind {
@@ -164,13 +166,20 @@ extern "C" TORVIC_PAGEABLE BOOLEAN Torvic_get_pci_ranges(PHW_DEVICE_EXTENSION ex
 
   // Bit 0 is the I/O indicator of an I/O register and the decode enable of
   // the expansion ROM register: keep it.
+  BOOLEAN placed = TRUE;
   for (ULONG i = 0; i < num_registers; i++) {
     const ULONG value = Torvic_read_config(extension, *slot, register_offsets[i]);
-    Torvic_write_config(extension, *slot, register_offsets[i],
-                        (value & 1) | access_ranges[i].RangeStart.LowPart);
+    if (!Torvic_write_config(extension, *slot, register_offsets[i],
+                             (value & 1) | access_ranges[i].RangeStart.LowPart))
+      placed = FALSE;
   }
-  Torvic_write_config(extension, *slot, PCI_COMMAND,
-                      command | PCI_COMMAND_IO_SPACE | PCI_COMMAND_MEMORY_SPACE);
+  // A board that did not take its addresses, or its decoding, would answer
+  // elsewhere or not at all: it is left as it was found and not used.
+  if (!placed || !Torvic_write_config(extension, *slot, PCI_COMMAND,
+                                      command | PCI_COMMAND_IO_SPACE | PCI_COMMAND_MEMORY_SPACE)) {
+    Torvic_write_config(extension, *slot, PCI_COMMAND, command);
+    return FALSE;
+  }
   return TRUE;
 }
 

@@ -1,4 +1,5 @@
 #include "host/machine.h"
+#include "host/service_faults.h"
 
 #include "host/driver_call.h"
 #include "host/text.h"
@@ -81,6 +82,13 @@ MachineConfig default_machine() {
 }
 
 Machine::Machine(MachineConfig config, const std::string &image) : config_(std::move(config)) {
+  for (const ServiceFault &f : config_.faults) {
+    const ServiceFaultInfo *info = service_fault_info(f.service);
+    if (!info) throw std::invalid_argument(f.service + " is not a video port service");
+    if (info->kind == FaultKind::CannotFail) throw std::invalid_argument(f.service + " cannot fail");
+    if (info->kind == FaultKind::Status && f.status == NO_ERROR)
+      throw std::invalid_argument(f.service + " cannot fail with NO_ERROR");
+  }
   for (const BoardConfig &b : config_.boards) {
     if (b.slot > 31) throw std::invalid_argument("slot " + std::to_string(b.slot) + " above 31");
     if (board_at(b.slot))
@@ -323,10 +331,16 @@ void Machine::notify(const TraceEvent &event) {
   if (on_service) on_service(*this, event);
 }
 
-std::optional<VP_STATUS> Machine::injected(const char *service) {
+std::optional<VP_STATUS> Machine::injected(const char *service, TraceEvent &event) {
   const uint64_t n = ++service_calls_[service];
   for (const ServiceFault &f : config_.faults)
-    if (f.service == service && f.call == n) return f.status;
+    if (f.service == service && f.call == n) {
+      const ServiceFaultInfo *info = service_fault_info(service);
+      event.fault = info->failure;
+      if (info->kind == FaultKind::Status) event.fault += " " + hex(static_cast<uint32_t>(f.status));
+      fired_faults_.push_back({service, n, event.slot, event.fault});
+      return f.status;
+    }
   return std::nullopt;
 }
 
@@ -377,7 +391,7 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
     stop("VideoPortInitialize: the find-adapter, initialize and start-I/O callbacks are required");
   if (registration_.HwDeviceExtensionSize == 0)
     stop("VideoPortInitialize: HwDeviceExtensionSize is 0");
-  if (auto f = injected("VideoPortInitialize")) return static_cast<ULONG>(*f);
+  if (auto f = injected("VideoPortInitialize", e)) return static_cast<ULONG>(*f);
   if (registration_.AdapterInterfaceType != PCIBus) return ERROR_DEV_NOT_EXIST;
 
   // Call find-adapter with a fresh extension for as long as it finds boards.
@@ -434,6 +448,11 @@ ULONG Machine::vp_bus_data(bool write, PVOID ext, BUS_DATA_TYPE type, ULONG slot
   e.reg = register_name(Block::Config, offset);
   e.is_read = !write;
   ULONG count = 0;
+  if (injected(service, e)) {
+    if (write) memcpy(&e.value, buffer, 4);
+    notify(e);
+    return 0;
+  }
   if (write) {
     uint32_t v;
     memcpy(&v, buffer, 4);
@@ -517,7 +536,7 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
     return status;
   };
 
-  if (auto f = injected(service)) return finish(*f);
+  if (auto f = injected(service, e)) return finish(*f);
   Board *b = *slot <= 31 ? board_at(*slot) : nullptr;
   if (!b || b->config().vendor_id != vendor_id || b->config().device_id != device_id)
     return finish(ERROR_DEV_NOT_EXIST);
@@ -570,7 +589,7 @@ PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG len
   if (!claimed_by(ext, phys, length, io != 0))
     stop("%s: %s range %s length %s was not claimed by this board", service, io ? "I/O" : "memory",
          hex(phys).c_str(), hex(length).c_str());
-  if (injected(service)) {
+  if (injected(service, e)) {
     e.detail += " -> null";
     notify(e);
     return nullptr;
@@ -607,7 +626,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   if (!claimed_by(ext, phys, *length, *io != 0))
     stop("%s: %s range %s length %s was not claimed by this board", service,
          *io ? "I/O" : "memory", hex(phys).c_str(), hex(*length).c_str());
-  if (auto f = injected(service)) {
+  if (auto f = injected(service, e)) {
     e.detail += " -> " + hex(static_cast<uint32_t>(*f));
     notify(e);
     return *f;
@@ -645,7 +664,7 @@ VP_STATUS Machine::vp_unmap_memory(PVOID ext, PVOID virt, HANDLE process) {
   if (it == mappings_.end())
     stop("%s: %p is not mapped%s", service, virt,
          process ? " in that process" : " for the display driver");
-  if (auto f = injected(service)) {
+  if (auto f = injected(service, e)) {
     notify(e);
     return *f;
   }
@@ -700,9 +719,12 @@ ULONG Machine::vp_read(const char *service, void *address, bool port) {
   std::string why;
   if (!d.board->access_allowed(d.block, d.offset, Access::Read32, &why))
     stop("%s: %p: %s", service, address, why.c_str());
-  const uint32_t value = d.board->read(d.block, d.offset);
+  TraceEvent probe;
+  probe.slot = static_cast<int>(d.board->slot());
+  const bool fails = injected(service, probe).has_value();
+  const uint32_t value = fails ? 0xFFFFFFFF : d.board->read(d.block, d.offset);
   // A poll that reads the same value again stays one event with a count.
-  if (!trace_.empty()) {
+  if (!fails && !trace_.empty()) {
     TraceEvent &last = trace_.back();
     if (last.is_read && last.width == 32 && last.value == value && last.offset == d.offset &&
         last.slot == static_cast<int>(d.board->slot()) && last.service == service) {
@@ -718,6 +740,7 @@ ULONG Machine::vp_read(const char *service, void *address, bool port) {
   e.width = 32;
   e.is_read = true;
   e.value = value;
+  e.fault = probe.fault;
   notify(e);
   return value;
 }
@@ -727,13 +750,17 @@ VOID Machine::vp_write(const char *service, void *address, ULONG value, int widt
   std::string why;
   if (!d.board->access_allowed(d.block, d.offset, width == 8 ? Access::Write8 : Access::Write32, &why))
     stop("%s: %p: %s", service, address, why.c_str());
-  d.board->write(d.block, d.offset, value, width);
   TraceEvent &e = record(service, static_cast<int>(d.board->slot()));
   e.block = block_name(d.block);
   e.offset = d.offset;
   e.reg = register_name(d.block, d.offset);
   e.width = width;
   e.value = value;
+  if (injected(service, e)) {
+    notify(e);
+    return;
+  }
+  d.board->write(d.block, d.offset, value, width);
   const std::string fault = d.board->take_fault();
   if (!fault.empty()) stop("%s: %s", service, fault.c_str());
   notify(e);
@@ -749,11 +776,11 @@ VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
   if (uint64_t(d.offset) + length > aperture)
     stop("%s: %u bytes from frame-buffer offset 0x%X run past the aperture", service, length,
          d.offset);
-  d.board->clear_vram(d.offset, length);
   TraceEvent &e = record(service, static_cast<int>(d.board->slot()));
   e.block = "fb";
   e.offset = d.offset;
   e.detail = "length " + hex(length);
+  if (!injected(service, e)) d.board->clear_vram(d.offset, length);
   notify(e);
 }
 
@@ -805,7 +832,7 @@ VP_STATUS Machine::vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG leng
   w.slot = slot_of(ext);
   w.name = value_name;
   w.data.assign(bytes, bytes + length);
-  w.status = injected(service).value_or(NO_ERROR);
+  w.status = injected(service, e).value_or(NO_ERROR);
   registry_.push_back(w);
   notify(e);
   return w.status;
@@ -819,7 +846,7 @@ VP_STATUS Machine::vp_int10(PVOID ext, PVIDEO_X86_BIOS_ARGUMENTS arguments) {
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = "eax " + hex(arguments->Eax);
   bios_calls_.push_back({slot_of(ext), *arguments});
-  if (auto f = injected(service)) {
+  if (auto f = injected(service, e)) {
     notify(e);
     return *f;
   }

@@ -80,6 +80,14 @@ struct Adapter {
   bool opened = false;
 };
 
+// A fault that fired: which call of which service failed, and how.
+struct FiredFault {
+  std::string service;
+  uint64_t call = 0;
+  int slot = -1;
+  std::string failure;
+};
+
 struct RegistryWrite {
   int slot = -1;
   std::u16string name;
@@ -151,6 +159,12 @@ class Machine {
   const std::vector<ClaimRequest> &claim_requests() const { return claim_requests_; }
   const std::vector<RegistryWrite> &registry() const { return registry_; }
   const std::vector<BiosCall> &bios_calls() const { return bios_calls_; }
+  const std::vector<FiredFault> &fired_faults() const { return fired_faults_; }
+  // How many times the driver has called the service so far.
+  uint64_t calls_to(const std::string &service) const {
+    const auto it = service_calls_.find(service);
+    return it == service_calls_.end() ? 0 : it->second;
+  }
   std::vector<const Mapping *> client_mappings() const;  // mappings still open for clients
   const Trace &trace() const { return trace_; }
   void clear_trace() { trace_.clear(); }
@@ -218,7 +232,9 @@ class Machine {
   void check_after_callback();
   TraceEvent &record(const char *service, int slot = -1);
   void notify(const TraceEvent &event);
-  std::optional<VP_STATUS> injected(const char *service);
+  // Counts the call; when the machine injects a fault into it, marks the
+  // call's trace event and returns the fault's status.
+  std::optional<VP_STATUS> injected(const char *service, TraceEvent &event);
   ExtensionRecord &extension(PVOID ext, const char *service);
   Claim *claim_of(PVOID ext);
   int slot_of(PVOID ext);
@@ -245,6 +261,7 @@ class Machine {
   std::vector<std::unique_ptr<Mapping>> mappings_;
   std::vector<RegistryWrite> registry_;
   std::vector<BiosCall> bios_calls_;
+  std::vector<FiredFault> fired_faults_;
   std::vector<std::unique_ptr<GuardedBlock>> request_buffers_;
   std::map<std::string, uint64_t> service_calls_;
   Trace trace_;

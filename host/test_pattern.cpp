@@ -16,8 +16,10 @@ constexpr Rgb kBars[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255
 class PatternRows {
  public:
   PatternRows(Pattern pattern, uint32_t w, uint32_t h) : pattern_(pattern), w_(w), h_(h), row_(w) {
+    // 0 to 255 across the width; at 8 bits per pixel its 32 grey steps then
+    // begin exactly where the bars above begin, every fourth step.
     ramp_.resize(w);
-    for (uint32_t x = 0; x < w; x++) ramp_[x] = uint8_t(x * 255 / (w > 1 ? w - 1 : 1));
+    for (uint32_t x = 0; x < w; x++) ramp_[x] = uint8_t(uint64_t(x) * 256 / w);
   }
 
   uint32_t key(uint32_t y) const {
@@ -58,11 +60,24 @@ class PatternRows {
   std::vector<Rgb> row_;
 };
 
-uint8_t palette_index(const Rgb &c) { return uint8_t((c[0] >> 5) << 5 | (c[1] >> 5) << 2 | c[2] >> 6); }
+// The 8-bit palette: a 6 x 6 x 6 colour cube in entries 0 to 215, then 32
+// greys in 216 to 247, so that a grey stays grey.
+constexpr unsigned kGreys = 216, kGreySteps = 32;
+
+unsigned cube_level(uint8_t v) { return (v * 5u + 127) / 255; }
+
+uint8_t palette_index(const Rgb &c) {
+  if (c[0] == c[1] && c[1] == c[2]) return uint8_t(kGreys + c[0] / (256 / kGreySteps));
+  return uint8_t(cube_level(c[0]) * 36 + cube_level(c[1]) * 6 + cube_level(c[2]));
+}
 
 Rgb palette_color(uint8_t index) {
-  return {uint8_t((index >> 5) * 255 / 7), uint8_t(((index >> 2) & 7) * 255 / 7),
-          uint8_t((index & 3) * 255 / 3)};
+  if (index >= kGreys + kGreySteps) return {0, 0, 0};
+  if (index >= kGreys) {
+    const auto v = uint8_t((index - kGreys) * 255 / (kGreySteps - 1));
+    return {v, v, v};
+  }
+  return {uint8_t(index / 36 * 51), uint8_t(index / 6 % 6 * 51), uint8_t(index % 6 * 51)};
 }
 
 uint16_t rgb565(const Rgb &c) { return uint16_t((c[0] >> 3) << 11 | (c[1] >> 2) << 5 | c[2] >> 3); }
@@ -89,7 +104,7 @@ void encode_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t 
 }
 
 // A row of ideal colours as the monitor must show them once they went
-// through the pixel format: the 3-3-2 palette at 8 bpp, 5:6:5 at 16.
+// through the pixel format: the palette at 8 bpp, 5:6:5 at 16.
 void shown_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t *out) {
   for (size_t x = 0; x < ideal.size(); x++, out += 3) {
     const Rgb c = bits_per_pixel == 8    ? palette_color(palette_index(ideal[x]))

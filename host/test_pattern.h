@@ -19,8 +19,8 @@ std::optional<Pattern> pattern_named(const std::string &name);
 
 using Rgb = std::array<uint8_t, 3>;
 
-// The palette a client loads for 8 bits per pixel: 3 bits of red, 3 of green,
-// 2 of blue.
+// The palette a client loads for 8 bits per pixel: a 6 x 6 x 6 colour cube
+// and 32 greys.
 std::vector<VIDEO_CLUTDATA> pattern_palette();
 
 // Draws the pattern into the visible frame (frame points at its first byte).

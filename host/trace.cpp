@@ -16,6 +16,11 @@ std::string location(const TraceEvent &e) {
 }  // namespace
 
 std::string TraceEvent::brief() const {
+  if (!fault.empty()) return brief_of_call() + " (fault)";
+  return brief_of_call();
+}
+
+std::string TraceEvent::brief_of_call() const {
   if (block == "cfg")
     return std::string(is_read ? "cfg-read " : "cfg-write ") + std::to_string(slot) + " " +
            hex(offset) + (is_read ? " -> " : " ") + hex(value);
@@ -41,6 +46,7 @@ std::string TraceEvent::text() const {
   if (width != 0 || block == "cfg") s += is_read ? " -> " + hex(value) : " <- " + hex(value);
   if (!detail.empty()) s += " " + detail;
   if (repeat > 1) s += " (x " + std::to_string(repeat) + ")";
+  if (!fault.empty()) s += " FAULT: " + fault;
   return s;
 }
 
@@ -62,6 +68,7 @@ std::string TraceEvent::json() const {
   }
   if (!detail.empty()) j["detail"] = detail;
   if (repeat > 1) j["repeat"] = repeat;
+  if (!fault.empty()) j["fault"] = fault;
   return j.dump();
 }
 

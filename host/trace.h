@@ -20,6 +20,7 @@ struct TraceEvent {
   uint64_t value = 0;     // value written, or value returned by a read
   std::string detail;     // arguments of other services, in words
   uint64_t repeat = 1;    // identical reads in a row (a poll) are one event
+  std::string fault;      // how the call failed when the machine injected a fault
 
   // One line of text, as printed by the trace.
   std::string text() const;
@@ -29,7 +30,11 @@ struct TraceEvent {
   // "write CONFIG2 0x1F00", "cfg-read 3 0x2C -> 0xA1F3A", "stall 50", or the
   // service name followed by detail for the others. A poll read more than
   // once ends in " (x N)".
+  // A call into which the machine injected a fault ends in " (fault)".
   std::string brief() const;
+
+ private:
+  std::string brief_of_call() const;
 };
 
 using Trace = std::vector<TraceEvent>;

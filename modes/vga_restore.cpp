@@ -92,6 +92,8 @@ extern "C" BOOLEAN NTAPI Torvic_ResetHw(PVOID HwDeviceExtension, ULONG Columns, 
 
 extern "C" TORVIC_PAGEABLE VOID Torvic_reset_device(PHW_DEVICE_EXTENSION extension,
                                                     PVIDEO_REQUEST_PACKET request) {
-  Torvic_set_vga_mode(extension);
-  request->StatusBlock->Status = NO_ERROR;
+  // The registers are back in VGA order either way; a BIOS that did not set
+  // text mode leaves the display without one, and the display driver must
+  // hear of it.
+  request->StatusBlock->Status = Torvic_set_vga_mode(extension);
 }

@@ -346,8 +346,114 @@ TEST_F(Scratch, DemoFallsBackToModesEveryBoardOffers) {
   ASSERT_EQ(r.status, 0) << r.err;
   const json j = json::parse(r.out);
   EXPECT_EQ(j["shown"][0]["mode"]["mode"], "1024x768x8@60");
+  EXPECT_TRUE(j["shown"][0]["fallback"].is_null());
   EXPECT_EQ(j["shown"][1]["mode"]["mode"], "800x600x32@60");
+  EXPECT_EQ(j["shown"][1]["fallback"],
+            "1152x864x32 is not offered on this board; 800x600x32@60 is the widest mode it offers at 32 bpp");
   EXPECT_EQ(j["shown"][1]["monitor"]["width"], 800);
+  EXPECT_THAT(sim("--machine m.json demo", dir).out,
+              HasSubstr("board 1: 1152x864x32 is not offered on this board; 800x600x32@60 is the widest"));
+}
+
+TEST_F(Scratch, DemoKeepsWhatItShowedWhenABoardFailsAndNamesTheBoard) {
+  write("m.json", R"({"boards": [{"slot": 3}, {"slot": 9, "variant_code": 10}],
+                      "faults": [{"service": "VideoPortMapMemory", "call": 1, "status": 8}]})");
+  const SimRun text = sim("--machine m.json demo", dir);
+  EXPECT_EQ(text.status, 1);
+  EXPECT_THAT(text.out, HasSubstr("The driver found 2 board(s)"));
+  EXPECT_THAT(text.out, HasSubstr("board 0, slot 3: failed: map video memory: ERROR_NOT_ENOUGH_MEMORY"));
+  EXPECT_THAT(text.out, HasSubstr("board 1: set 1152x864x32@60"));
+  EXPECT_THAT(text.out, HasSubstr("Reset: the driver returned every board to VGA text mode"));
+  EXPECT_FALSE(fs::exists(dir / "torvic-slot3.png"));
+  EXPECT_TRUE(fs::exists(dir / "torvic-slot9.png"));
+
+  const SimRun r = sim("--machine m.json --json demo", dir);
+  EXPECT_EQ(r.status, 1);
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["shown"][0]["error"], "map video memory: ERROR_NOT_ENOUGH_MEMORY");
+  EXPECT_EQ(j["shown"][0]["slot"], 3);
+  EXPECT_TRUE(j["shown"][1]["error"].is_null());
+  EXPECT_TRUE(j["error"].is_null());
+  EXPECT_EQ(j["after_reset"][1]["slot"], 9);
+  EXPECT_EQ(j["faults_fired"][0]["service"], "VideoPortMapMemory");
+
+  // A run that stops part way still gives what it did, and where it stopped:
+  // here the first picture cannot be written.
+  fs::create_directories(dir / "pictures" / "torvic-slot3.png");
+  const SimRun stopped = sim("--json demo --out-dir pictures", dir);
+  EXPECT_EQ(stopped.status, 3);
+  const json s = json::parse(stopped.out);
+  EXPECT_EQ(s["boards"].size(), 2u);
+  EXPECT_EQ(s["error"]["board"], 0);
+  EXPECT_EQ(s["error"]["slot"], 3);
+  EXPECT_THAT(s["error"]["message"].get<std::string>(), HasSubstr("torvic-slot3.png"));
+  const SimRun stopped_text = sim("demo --out-dir pictures", dir);
+  EXPECT_EQ(stopped_text.status, 3);
+  EXPECT_THAT(stopped_text.out, HasSubstr("The driver found 2 board(s)"));
+  EXPECT_THAT(stopped_text.out, HasSubstr("board 0, slot 3: stopped"));
+}
+
+TEST_F(Scratch, BootListsEverySlotAndWhyABoardWasPassedOver) {
+  write("m.json", R"({"boards": [{"slot": 1, "variant_code": 12}, {"slot": 3},
+      {"slot": 5, "vendor_id": "0x8086", "device_id": "0x1234"},
+      {"slot": 7, "bars": [{"size": "0x2000000"}, {"size": "0x2000000"}, {"size": "0x10000"},
+                           {"size": "0x10000"}, {"size": "0x1000"}, {"io": true, "size": "0x100"}, null]},
+      {"slot": 9, "variant_code": 8, "memory_mib": 2}, {"slot": 11, "variant_code": 10}],
+      "faults": [{"service": "VideoPortGetAccessRanges", "call": 3, "status": 87},
+                 {"service": "VideoPortGetDeviceBase", "call": 4}]})");
+  const SimRun r = sim("--machine m.json boot", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char *line : {
+           "slot 1: 1F3A:4B21 subsystem 1F3A:000C, variant code 12 (unknown variant)",
+           "  passed over: variant code 12 is not one the driver knows (0 to 11)",
+           "slot 3: 1F3A:4B21 subsystem 1F3A:0000, variant code 0 (RGB526 video-RAM board)",
+           "  BAR5  io                    256 ports  found 0xD100      now 0xD100",
+           "  the driver's board 0: 4 MiB, IBM RGB526, Torvic Calvorn, 69 modes",
+           "slot 5: 8086:1234 subsystem 1F3A:0000\n",
+           "  passed over: not a board of the family",
+           "  passed over: BAR4 cannot hold the register block (0x6014 bytes of memory space)",
+           "  passed over: the video port refused its resources (ERROR_INVALID_PARAMETER)",
+           "  passed over: mapping its registers failed"})
+    EXPECT_THAT(r.out, HasSubstr(line));
+  const json j = json::parse(sim("--machine m.json --json boot", dir).out);
+  ASSERT_EQ(j["slots"].size(), 6u);
+  EXPECT_EQ(j["slots"][5]["passed_over"], "mapping its registers failed");
+  EXPECT_EQ(j["slots"][1]["board"], 0);
+  EXPECT_EQ(j["slots"][1]["found"]["memory_mib"], 4);
+  EXPECT_EQ(j["slots"][1]["bars"][0]["size"], 0x2000000);
+  EXPECT_TRUE(j["slots"][1]["passed_over"].is_null());
+  EXPECT_TRUE(j["slots"][0]["board"].is_null());
+  EXPECT_EQ(j["num_boards"], 1);
+}
+
+TEST_F(Scratch, SweepTakesFiltersAndRefusesWhatItCannotHonour) {
+  const json j = json::parse(sim("--json sweep --variant dram --memory 2", dir).out);
+  EXPECT_EQ(j["modes"], 49);
+  EXPECT_EQ(j["rows"][0]["variant"], "DRAM board with an RGB526");
+  EXPECT_TRUE(j["rows"][0]["problem"].is_null());
+  EXPECT_EQ(sim("sweep --variant vga", dir).status, 2);
+  EXPECT_EQ(sim("sweep --memory 16", dir).status, 2);
+  write("m.json", R"({"boards": [{"slot": 3}]})");
+  const SimRun machine = sim("--machine m.json sweep", dir);
+  EXPECT_EQ(machine.status, 2);
+  EXPECT_THAT(machine.err, HasSubstr("the sweep builds its own machine"));
+  EXPECT_EQ(sim("--trace t.txt sweep", dir).status, 2);
+}
+
+TEST_F(Scratch, EightBitBarsShowAGreyRampWhoseStepsMeetTheBars) {
+  ASSERT_EQ(sim("set-mode 1024x768x8 --png bars.png", dir).status, 0);
+  const Png png = read_png(dir / "bars.png");
+  ASSERT_EQ(png.width, 1024u);
+  const uint32_t y = png.height - 1;
+  for (uint32_t x = 0; x < png.width; x++) {
+    const Rgb c = png.at(x, y);
+    ASSERT_TRUE(c[0] == c[1] && c[1] == c[2]) << "x " << x;
+    if (x % 128 == 0 && x > 0) {
+      EXPECT_NE(png.at(x - 1, y), c) << "a step begins under the bar at x " << x;
+    } else if (x % 32 != 0) {
+      EXPECT_EQ(png.at(x - 1, y), c) << "no step inside a step at x " << x;
+    }
+  }
 }
 
 TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
@@ -361,7 +467,29 @@ TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
       {R"({"boards": [{"slot": 3, "memory_mib": 3}]})", "$.boards[0].memory_mib: 3 is not a board size"},
       {R"({"boards": [{"slot": 3}, {"slot": 3}]})", "$.boards[1].slot: slot 3 already holds $.boards[0]"},
       {R"({"boards": [{"slot": 3,}]})", "invalid JSON at line 1"},
-      {R"({"boards": [], "faults": [{"service": "VideoPortNothing"}]})", "$.faults[0].service: must name"},
+      {R"({"boards": [], "faults": [{"service": "VideoPortNothing"}]})",
+       "$.faults[0].service: \"VideoPortNothing\" is not a video port service that can fail; allowed: "
+       "VideoPortInitialize, VideoPortGetBusData,"},
+      {R"({"boards": [], "faults": [{"service": "VideoPortStallExecution"}]})",
+       "$.faults[0].service: VideoPortStallExecution cannot fail; services that can: "},
+      {R"({"boards": [], "faults": [{"service": "VideoPortMapMemory"}]})",
+       "$.faults[0].status: missing; VideoPortMapMemory fails with a status"},
+      {R"({"boards": [], "faults": [{"service": "VideoPortMapMemory", "status": 0}]})",
+       "$.faults[0].status: 0 is out of range; allowed 1 to 4294967295"},
+      {R"({"boards": [], "faults": [{"service": "VideoPortReadRegisterUlong", "status": 87}]})",
+       "$.faults[0].status: VideoPortReadRegisterUlong returns no status; a fault in it the board does "
+       "not answer: all ones"},
+      {R"({"boards": [{"slot": 3, "slot": 4}]})", "$.boards[0].slot: given twice in one object"},
+      {R"({"boards": [{"slot": 3}], "faults": [], "faults": []})", "$.faults: given twice in one object"},
+      {R"({"boards": [{"slot": 3, "memory_mib": 16}]})", "$.boards[0].memory_mib: 16 is not a board size; allowed 2, 4 or 8"},
+      {R"({"boards": [{"slot": 3, "memory_mib": 4.5}]})", "$.boards[0].memory_mib: 4.5 is not a board size; allowed 2, 4 or 8"},
+      {R"({"boards": [{"slot": 18446744073709551616}]})", "$.boards[0].slot: 1.8446744073709552e+19 is not an integer from 0 to 31"},
+      {R"({"boards": [{"slot": 3, "bars": [{"size": "0x2000000"}, null, null, null, null,
+                                           {"io": true, "size": "0x100000"}, null]}]})",
+       "$.boards[0].bars[5].size: 1048576 is out of range; allowed 4 to 256"},
+      {R"({"boards": [{"slot": 3, "bars": [{"size": "0x2000000", "address": "0xC1000000"}, null, null,
+                                           null, null, null, null]}]})",
+       "$.boards[0].bars[0].address: 0xC1000000 is not aligned to the register's size 0x2000000"},
       {R"({"boards": [{"slot": 1, "bars": [null]}]})", "$.boards[0].bars: must be an array of 7 entries"},
       {R"({"boards": [{"slot": 27526E05000}]})", "number overflow"},
   };
@@ -514,6 +642,33 @@ TEST_F(Scratch, DemoWithFramebufSaysWhatAnInstallFileCannotDo) {
   EXPECT_EQ(sim("demo --display vesa", dir).status, 2);
 }
 
+TEST_F(Scratch, FaultsThatFireAreReportedAndNothingTheyStoppedIsShownAsDone) {
+  write("m.json", R"({"boards": [{"slot": 3}],
+                      "faults": [{"service": "VideoPortSetRegistryParameters", "call": 2, "status": 87},
+                                 {"service": "VideoPortInt10", "call": 1, "status": 31}]})");
+  const SimRun boot = sim("--machine m.json boot", dir);
+  EXPECT_EQ(boot.status, 0) << boot.err;
+  EXPECT_THAT(boot.out, HasSubstr("HardwareInformation.DacType: not stored, the registry answered "
+                                  "ERROR_INVALID_PARAMETER"));
+  EXPECT_THAT(boot.out, ::testing::Not(HasSubstr("HardwareInformation.DacType = ")));
+  EXPECT_THAT(boot.err, HasSubstr("torvic-sim: injected fault fired: VideoPortSetRegistryParameters call 2, "
+                                  "slot 3: stores nothing and returns the status 0x57"));
+
+  const json j = json::parse(sim("--machine m.json --json request RESET_DEVICE", dir).out);
+  EXPECT_EQ(j["status"], "0x1F");
+  ASSERT_EQ(j["faults_fired"].size(), 2u);
+  EXPECT_EQ(j["faults_fired"][1]["service"], "VideoPortInt10");
+  EXPECT_EQ(j["faults_fired"][1]["slot"], 3);
+
+  // The demo's reset goes through the reset callback, not the BIOS; a lost
+  // register write there shows in what the monitor is left with.
+  const SimRun demo = sim("--machine m.json --trace t.txt --trace-format text demo", dir);
+  EXPECT_EQ(demo.status, 0) << demo.err;
+  std::ifstream trace(dir / "t.txt");
+  const std::string text((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(text, HasSubstr("FAULT: stores nothing and returns the status 0x57"));
+}
+
 TEST(Cli, HelpNeedsNoFurtherReading) {
   const SimRun r = sim("--help");
   EXPECT_EQ(r.status, 0);
@@ -521,6 +676,10 @@ TEST(Cli, HelpNeedsNoFurtherReading) {
                            "--trace", "--json"})
     EXPECT_THAT(r.out, HasSubstr(word));
   EXPECT_THAT(sim("set-mode --help").out, HasSubstr("WIDTHxHEIGHTxBPP@HZ"));
+  const SimRun sub = sim("modes --help");
+  EXPECT_THAT(sub.out, HasSubstr("Options of torvic-sim itself, given before or after the subcommand:"));
+  EXPECT_THAT(sub.out, HasSubstr("--machine FILE"));
+  EXPECT_THAT(sub.out, HasSubstr("--json"));
 }
 
 TEST(Cli, SweepSetsEveryModeAndChecksTheMonitor) {

@@ -198,7 +198,7 @@ std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, 
 
 // One machine of the sweep: a board of one variant and memory size, every
 // mode it offers set, drawn and checked.
-std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, const char *name,
+std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, const std::string &name,
                                     uint32_t mib, const std::function<void()> &progress) {
   const host::Pattern patterns[] = {host::Pattern::Bars, host::Pattern::Gradient, host::Pattern::Grid};
   std::vector<SweepRow> rows;
@@ -220,24 +220,6 @@ std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, co
 // ---- The subcommands -----------------------------------------------------------------------
 
 
-int run_boot(const GlobalOptions &o) {
-  Session s(o);
-  Machine &m = s.machine();
-  ordered_json j;
-  j["driver_entry_status"] = hex(s.boot_status());
-  j["boards"] = ordered_json::array();
-  for (size_t i = 0; i < s.boards(); i++) j["boards"].push_back(board_report(m, i));
-  j["num_boards"] = s.boards() ? DisplayClient(m, 0).num_boards() : 0;
-  if (o.json) {
-    emit(o, j);
-    return 0;
-  }
-  std::cout << "DriverEntry returned " << j["driver_entry_status"].get<std::string>() << "\n";
-  for (const auto &b : j["boards"]) print_board_report(b);
-  std::cout << "boards found: " << j["num_boards"].get<ULONG>() << "\n";
-  return 0;
-}
-
 int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
   Session s(o);
   ordered_json j = ordered_json::array();
@@ -250,7 +232,7 @@ int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
   }
   if (only) s.require_board(*only);
   if (o.json) {
-    emit(o, j);
+    emit(o, j, &s);
     return 0;
   }
   if (s.boards() == 0) std::cout << "the driver found no board on this machine\n";
@@ -282,15 +264,18 @@ int run_set_mode(const GlobalOptions &o, const SetModeOptions &set) {
   const auto modes = client.modes();
   const VIDEO_MODE_INFORMATION mode = find_mode(modes, set.mode);
   const Shown shown = show_mode(s.machine(), set.board, mode, *pattern, true);
+  const int slot = s.machine().adapters()[set.board].slot;
   if (!shown.error.empty()) {
-    std::cerr << "torvic-sim: " << shown.error << "\n";
+    emit(o, {{"board", set.board}, {"slot", slot}, {"mode", mode_json(mode)}, {"error", shown.error}}, &s);
+    std::cerr << "torvic-sim: board " << set.board << ", slot " << slot << ": " << shown.error << "\n";
     return 1;
   }
   if (!set.png.empty()) write_png(set.png, shown.picture);
-  ordered_json j = {{"board", set.board}, {"mode", mode_json(mode)}, {"monitor", timing_json(shown.timing)}};
+  ordered_json j = {{"board", set.board}, {"slot", slot}, {"mode", mode_json(mode)},
+                    {"monitor", timing_json(shown.timing)}, {"error", nullptr}};
   if (!set.png.empty()) j["png"] = set.png;
   if (o.json) {
-    emit(o, j);
+    emit(o, j, &s);
     return 0;
   }
   std::cout << "board " << set.board << ": mode " << mode_label(mode) << " (index " << mode.ModeIndex << ")\n"
@@ -314,6 +299,8 @@ int run_request(const GlobalOptions &o, const RequestOptions &r) {
                                               : reply_length(s.machine(), r.board, code);
   const auto reply = s.machine().request(r.board, code, input, output_length);
   ordered_json j;
+  j["board"] = r.board;
+  j["slot"] = s.machine().adapters()[r.board].slot;
   j["code"] = hex(code);
   j["returned"] = reply.returned ? "TRUE" : "FALSE";
   j["status"] = status_name(reply.status);
@@ -326,7 +313,7 @@ int run_request(const GlobalOptions &o, const RequestOptions &r) {
     if (!decoded.is_null()) j["decoded"] = decoded;
   }
   if (o.json) {
-    emit(o, j);
+    emit(o, j, &s);
     return 0;
   }
   std::cout << "request " << j["code"].get<std::string>() << " on board " << r.board << ": "
@@ -337,18 +324,29 @@ int run_request(const GlobalOptions &o, const RequestOptions &r) {
   return 0;
 }
 
-int run_sweep(const GlobalOptions &o) {
+int run_sweep(const GlobalOptions &o, const SweepOptions &only) {
+  if (!o.machine_file.empty())
+    throw InputError("--machine: the sweep builds its own machine for every variant and memory size; "
+                     "set-mode --machine FILE shows one mode on your machine");
+  if (!o.trace_file.empty())
+    throw InputError("--trace: the sweep runs many machines side by side and keeps no trace; "
+                     "trace one mode with set-mode");
   const auto started = std::chrono::steady_clock::now();
   struct Job {
     uint16_t code;
-    const char *name;
+    std::string name;
     uint32_t mib;
     std::vector<SweepRow> rows;
   };
+  const std::pair<const char *, uint16_t> variants[] = {{"rgb526", 0}, {"rgb528", 10}, {"dram", 8}};
+  auto wanted = [](const auto &list, const auto &item) {
+    return list.empty() || std::find(list.begin(), list.end(), item) != list.end();
+  };
   std::vector<Job> jobs;
-  for (const auto &[code, name] : {std::pair<uint16_t, const char *>{0, "RGB526 video RAM"},
-                                   {10, "RGB528 video RAM"}, {8, "DRAM, RGB526"}})
-    for (uint32_t mib : {2u, 4u, 8u}) jobs.push_back({code, name, mib, {}});
+  for (const auto &[key, code] : variants)
+    for (uint32_t mib : {2u, 4u, 8u})
+      if (wanted(only.variants, std::string(key)) && wanted(only.memory_mib, mib))
+        jobs.push_back({code, variant_name(code), mib, {}});
 
   // Every machine loads its own driver image, so they run side by side; a
   // bad image is refused here, before any thread starts.
@@ -383,16 +381,17 @@ int run_sweep(const GlobalOptions &o) {
     for (const auto &r : rows)
       j["rows"].push_back({{"variant", r.variant}, {"memory_mib", r.memory_mib}, {"mode", mode_json(r.mode)},
                            {"refresh_hz", std::round(r.timing.refresh_hz * 100) / 100},
-                           {"ok", r.problem.empty()}, {"problem", r.problem}});
+                           {"ok", r.problem.empty()},
+                           {"problem", r.problem.empty() ? ordered_json() : ordered_json(r.problem)}});
     j["modes"] = rows.size();
     j["failed"] = failed;
     j["seconds"] = std::round(seconds * 100) / 100;
     emit(o, j);
   } else {
-    std::cout << "variant            memory  index  mode              refresh    result\n";
+    std::cout << "variant                    memory  index  mode              refresh    result\n";
     for (const auto &r : rows) {
-      char line[160];
-      snprintf(line, sizeof line, "%-18s %2u MiB  %5u  %-16s  %6.2f Hz  %s\n", r.variant.c_str(), r.memory_mib,
+      char line[200];
+      snprintf(line, sizeof line, "%-26s %2u MiB  %5u  %-16s  %6.2f Hz  %s\n", r.variant.c_str(), r.memory_mib,
                r.mode.ModeIndex, mode_label(r.mode).c_str(), r.timing.refresh_hz,
                r.problem.empty() ? "ok" : r.problem.c_str());
       std::cout << line;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace torvic::sim {
 
@@ -23,6 +24,12 @@ struct SetModeOptions {
   size_t board = 0;
   std::string png;
   std::string pattern = "bars";
+};
+
+// The sweep's filters: empty means every variant, every memory size.
+struct SweepOptions {
+  std::vector<std::string> variants;  // rgb526, rgb528, dram
+  std::vector<uint32_t> memory_mib;   // 2, 4, 8
 };
 
 // No request of this driver needs more than a few KiB of buffer; anything
@@ -63,7 +70,7 @@ int run_boot(const GlobalOptions &options);
 int run_modes(const GlobalOptions &options, std::optional<size_t> board);
 int run_set_mode(const GlobalOptions &options, const SetModeOptions &set);
 int run_request(const GlobalOptions &options, const RequestOptions &request);
-int run_sweep(const GlobalOptions &options);
+int run_sweep(const GlobalOptions &options, const SweepOptions &only);
 int run_machine_default(const GlobalOptions &options);
 
 }  // namespace torvic::sim

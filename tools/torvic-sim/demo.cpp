@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "host/display_client.h"
 #include "machine_file.h"
@@ -16,58 +17,101 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
     host::Pattern pattern;
   };
   // An 8-bit mode through the palette on the first board, a 32-bit mode on
-  // the second, and 16 bits on any further board.
-  const Choice choices[] = {{"1024x768x8@60", host::Pattern::Bars},
-                            {"1152x864x32@75", host::Pattern::Gradient},
-                            {"800x600x16@72", host::Pattern::Grid}};
+  // the second, and 16 bits on any further board; each at its lowest rate.
+  const Choice choices[] = {{"1024x768x8", host::Pattern::Bars},
+                            {"1152x864x32", host::Pattern::Gradient},
+                            {"800x600x16", host::Pattern::Grid}};
   Session s(o);
   Machine &m = s.machine();
   ordered_json j;
-  j["boards"] = boards_found(s);
+  // What was shown is printed as it happens, so a run that stops part way
+  // keeps it; with --json the document says where it stopped.
+  std::optional<size_t> current;
+  int status = 0;
+  try {
+    j["boards"] = boards_found(s);
+    if (!o.json) {
+      std::cout << "The driver found " << s.boards() << " board(s):\n";
+      for (const auto &b : j["boards"]) print_board_report(b);
+    }
+    const auto offered = DisplayClient(m, 0).modes();
+    j["modes"] = ordered_json::array();
+    for (const auto &mode : offered) j["modes"].push_back(mode_label(mode));
+    if (!o.json) {
+      std::cout << "\nModes offered to every board (" << offered.size() << "):\n";
+      print_mode_summary(offered);
+    }
 
-  const auto offered = DisplayClient(m, 0).modes();
-  j["modes"] = ordered_json::array();
-  for (const auto &mode : offered) j["modes"].push_back(mode_label(mode));
+    make_out_dir(out_dir);
+    j["shown"] = ordered_json::array();
+    for (size_t i = 0; i < s.boards(); i++) {
+      current = i;
+      const int slot = m.adapters()[i].slot;
+      const Choice &choice = choices[std::min<size_t>(i, 2)];
+      const DemoMode chosen = demo_mode(DisplayClient(m, i).modes(), choice.mode);
+      const VIDEO_MODE_INFORMATION &mode = chosen.mode;
+      ordered_json shown_json = {{"board", i}, {"slot", slot}, {"wanted", choice.mode},
+                                 {"fallback", chosen.fallback.empty() ? ordered_json() : ordered_json(chosen.fallback)},
+                                 {"mode", mode_json(mode)},
+                                 {"pattern", host::pattern_names()[size_t(choice.pattern)]}};
+      if (!o.json && !chosen.fallback.empty()) std::cout << "\nboard " << i << ": " << chosen.fallback;
+      const Shown shown = show_mode(m, i, mode, choice.pattern, true);
+      if (!shown.error.empty()) {
+        shown_json["error"] = shown.error;
+        j["shown"].push_back(shown_json);
+        if (!o.json) std::cout << "\nboard " << i << ", slot " << slot << ": failed: " << shown.error << "\n";
+        status = 1;
+        continue;
+      }
+      const std::string png =
+          (std::filesystem::path(out_dir) / ("torvic-slot" + std::to_string(slot) + ".png")).string();
+      write_png(png, shown.picture);
+      shown_json["monitor"] = timing_json(shown.timing);
+      shown_json["png"] = png;
+      shown_json["error"] = nullptr;
+      j["shown"].push_back(shown_json);
+      if (!o.json)
+        std::cout << "\nboard " << i << ": set " << mode_label(mode) << ", drew the "
+                  << shown_json["pattern"].get<std::string>() << " pattern through mapped video memory\n"
+                  << "  monitor: " << shown.timing.describe() << "\n"
+                  << "  picture: " << png << "\n";
+    }
+    current.reset();
 
-  make_out_dir(out_dir);
-  j["shown"] = ordered_json::array();
-  for (size_t i = 0; i < s.boards(); i++) {
-    const Choice &choice = choices[std::min<size_t>(i, 2)];
-    DisplayClient client(m, i);
-    const auto modes = client.modes();
-    const VIDEO_MODE_INFORMATION mode = demo_mode(modes, choice.mode);
-    const Shown shown = show_mode(m, i, mode, choice.pattern, true);
-    if (!shown.error.empty()) throw std::runtime_error(shown.error);
-    const std::string png = (std::filesystem::path(out_dir) /
-                             ("torvic-slot" + std::to_string(m.adapters()[i].slot) + ".png")).string();
-    write_png(png, shown.picture);
-    j["shown"].push_back({{"board", i}, {"mode", mode_json(mode)}, {"pattern", host::pattern_names()[size_t(choice.pattern)]},
-                          {"monitor", timing_json(shown.timing)}, {"png", png}});
+    m.reset_hardware(0);
+    j["after_reset"] = ordered_json::array();
+    size_t in_text = 0;
+    for (size_t i = 0; i < s.boards(); i++) {
+      ordered_json after = timing_json(host::decode_monitor(m.adapter_board(i)));
+      after["board"] = i;
+      after["slot"] = m.adapters()[i].slot;
+      in_text += after["state"] == "vga-text";
+      j["after_reset"].push_back(after);
+    }
+    if (!o.json) {
+      std::cout << "\nReset: "
+                << (in_text == s.boards() ? "the driver returned every board to VGA text mode"
+                                          : std::to_string(s.boards() - in_text) + " of " +
+                                                std::to_string(s.boards()) + " board(s) did not return to VGA text mode")
+                << "\n";
+      for (const auto &after : j["after_reset"])
+        std::cout << "  board " << after["board"].get<size_t>() << ": " << after["description"].get<std::string>()
+                  << "\n";
+    }
+  } catch (const std::exception &e) {
+    if (o.json) {
+      j["error"] = {{"message", e.what()},
+                    {"board", current ? ordered_json(*current) : ordered_json()},
+                    {"slot", current ? ordered_json(m.adapters()[*current].slot) : ordered_json()}};
+      emit(o, j, &s);
+    } else if (current) {
+      std::cout << "\nboard " << *current << ", slot " << m.adapters()[*current].slot << ": stopped\n";
+    }
+    throw;
   }
-  m.reset_hardware(0);
-  j["after_reset"] = ordered_json::array();
-  for (size_t i = 0; i < s.boards(); i++)
-    j["after_reset"].push_back(timing_json(host::decode_monitor(m.adapter_board(i))));
-
-  if (o.json) {
-    emit(o, j);
-    return 0;
-  }
-  std::cout << "The driver found " << s.boards() << " board(s):\n";
-  for (const auto &b : j["boards"]) print_board_report(b);
-  std::cout << "\nModes offered to every board (" << offered.size() << "):\n";
-  print_mode_summary(offered);
-  for (const auto &shown : j["shown"]) {
-    std::cout << "\nboard " << shown["board"].get<size_t>() << ": set " << shown["mode"]["mode"].get<std::string>()
-              << ", drew the " << shown["pattern"].get<std::string>() << " pattern through mapped video memory\n"
-              << "  monitor: " << shown["monitor"]["description"].get<std::string>() << "\n";
-  }
-  std::cout << "\nReset: the driver returned every board to VGA text mode\n";
-  for (size_t i = 0; i < s.boards(); i++)
-    std::cout << "  board " << i << ": " << j["after_reset"][i]["description"].get<std::string>() << "\n";
-  std::cout << "\nPictures of what the monitors showed:\n";
-  for (const auto &shown : j["shown"]) std::cout << "  " << shown["png"].get<std::string>() << "\n";
-  return 0;
+  j["error"] = nullptr;
+  emit(o, j, &s);
+  return status;
 }
 
 }  // namespace torvic::sim

@@ -88,7 +88,7 @@ int run_demo_framebuf(const GlobalOptions &o, const std::string &out_dir, const 
   }
 
   if (o.json) {
-    emit(o, j);
+    emit(o, j, &s);
     return failed ? 1 : 0;
   }
   std::cout << "The driver found " << s.boards() << " board(s):\n";

@@ -1,5 +1,6 @@
 #include "machine_file.h"
 
+#include "host/service_faults.h"
 #include "host/text.h"
 
 #include <fstream>
@@ -13,14 +14,6 @@ namespace {
 using host::hex;
 using nlohmann::json;
 using nlohmann::ordered_json;
-
-const std::set<std::string> kServices = {
-    "VideoPortInitialize", "VideoPortZeroMemory", "VideoPortGetBusData", "VideoPortSetBusData",
-    "VideoPortGetAccessRanges", "VideoPortGetDeviceBase", "VideoPortMapMemory",
-    "VideoPortUnmapMemory", "VideoPortReadPortUlong", "VideoPortWritePortUlong",
-    "VideoPortReadRegisterUlong", "VideoPortWriteRegisterUlong", "VideoPortWriteRegisterUchar",
-    "VideoPortZeroDeviceMemory", "VideoPortStallExecution", "VideoPortSetRegistryParameters",
-    "VideoPortInt10"};
 
 [[noreturn]] void fail(const std::string &path, const std::string &what) {
   throw InputError("machine file: " + path + ": " + what);
@@ -55,6 +48,8 @@ int64_t integer(const json &value, const std::string &path, int64_t low, int64_t
     } catch (const std::exception &) {
       fail(path, "\"" + s + "\" is not a number; write a JSON integer or a \"0x\" hexadecimal string");
     }
+  } else if (value.is_number()) {
+    fail(path, value.dump() + " is not an integer from " + std::to_string(low) + " to " + std::to_string(high));
   } else {
     fail(path, std::string("must be an integer, not ") + value.type_name());
   }
@@ -84,12 +79,20 @@ host::BarConfig parse_bar(const json &j, const std::string &path, int bar,
   if (j.contains("prefetchable")) b.prefetchable = boolean(j["prefetchable"], path + ".prefetchable");
   if (j.contains("enabled")) b.rom_enabled = boolean(j["enabled"], path + ".enabled");
   if (!j.contains("size")) fail(path + ".size", "missing; every implemented register has a size");
+  // PCI: an I/O register spans 4 to 256 ports, a memory register at least 16
+  // bytes, the expansion ROM at least 2 KiB.
   const int64_t min = bar == host::kRomBar ? 0x800 : b.io ? 4 : 16;
-  const int64_t size = integer(j["size"], path + ".size", min, 0x80000000LL);
+  const int64_t max = b.io ? 0x100 : 0x80000000LL;
+  const int64_t size = integer(j["size"], path + ".size", min, max);
   if ((size & (size - 1)) != 0) fail(path + ".size", std::to_string(size) + " is not a power of two");
   b.size = static_cast<uint32_t>(size);
   if (j.contains("address")) {
-    b.power_on_address = static_cast<uint32_t>(integer(j["address"], path + ".address", 0, 0xFFFFFFFFLL));
+    const int64_t address = integer(j["address"], path + ".address", 0, b.io ? 0xFFFF : 0xFFFFFFFFLL);
+    if (address % size != 0)
+      fail(path + ".address", hex(static_cast<uint32_t>(address)) + " is not aligned to the register's size " +
+                                  hex(static_cast<uint32_t>(size)) + "; a base address register holds only "
+                                  "multiples of its size");
+    b.power_on_address = static_cast<uint32_t>(address);
   } else {
     const host::BarConfig &place =
         defaults.bars[bar].io == b.io ? defaults.bars[bar]
@@ -111,9 +114,11 @@ host::BoardConfig parse_board(const json &j, const std::string &path, uint32_t i
     variant = static_cast<uint16_t>(integer(j["variant_code"], path + ".variant_code", 0, 0xFFFF));
   uint32_t memory = 4;
   if (j.contains("memory_mib")) {
-    memory = static_cast<uint32_t>(integer(j["memory_mib"], path + ".memory_mib", 2, 8));
-    if (memory != 2 && memory != 4 && memory != 8)
-      fail(path + ".memory_mib", std::to_string(memory) + " is not a board size; allowed 2, 4 or 8");
+    const json &v = j["memory_mib"];
+    const bool known = v.is_number_integer() && (v == 2 || v == 4 || v == 8);
+    if (!known)
+      fail(path + ".memory_mib", v.dump() + " is not a board size; allowed 2, 4 or 8");
+    memory = v.get<uint32_t>();
   }
   host::BoardConfig b = host::default_board(slot, variant, memory * host::kMiB, index);
   auto u16 = [&](const char *key, uint16_t &field) {
@@ -150,24 +155,89 @@ host::BoardConfig parse_board(const json &j, const std::string &path, uint32_t i
   return b;
 }
 
+std::string services_that_fail() {
+  std::string list;
+  for (const auto &info : host::service_fault_table())
+    if (info.kind != host::FaultKind::CannotFail) list += (list.empty() ? "" : ", ") + std::string(info.service);
+  return list;
+}
+
+// A fault makes the call-th call of a service fail the way NT's own service
+// can fail: with a status for the services that return one, otherwise as the
+// service's failure is defined (see service_faults.h).
 host::ServiceFault parse_fault(const json &j, const std::string &path) {
   only_keys(j, path, {"service", "call", "status"});
   host::ServiceFault f;
-  if (!j.contains("service") || !j["service"].is_string() || !kServices.count(j["service"].get<std::string>()))
-    fail(path + ".service", "must name a video port service: " + join({kServices.begin(), kServices.end()}));
+  if (!j.contains("service") || !j["service"].is_string())
+    fail(path + ".service", "missing; name the video port service that fails: " + services_that_fail());
   f.service = j["service"].get<std::string>();
+  const host::ServiceFaultInfo *info = host::service_fault_info(f.service);
+  if (!info) fail(path + ".service", "\"" + f.service + "\" is not a video port service that can fail; "
+                                     "allowed: " + services_that_fail());
+  if (info->kind == host::FaultKind::CannotFail)
+    fail(path + ".service", f.service + " cannot fail; services that can: " + services_that_fail());
   if (j.contains("call")) f.call = static_cast<uint64_t>(integer(j["call"], path + ".call", 1, 1LL << 40));
-  if (j.contains("status"))
-    f.status = static_cast<VP_STATUS>(integer(j["status"], path + ".status", 0, 0xFFFFFFFFLL));
+  if (info->kind == host::FaultKind::Status) {
+    if (!j.contains("status"))
+      fail(path + ".status", "missing; " + f.service + " fails with a status, for example 87 "
+                             "(ERROR_INVALID_PARAMETER)");
+    f.status = static_cast<VP_STATUS>(integer(j["status"], path + ".status", 1, 0xFFFFFFFFLL));
+  } else if (j.contains("status")) {
+    fail(path + ".status", f.service + " returns no status; a fault in it " + info->failure);
+  }
   return f;
 }
+
+// JSON allows a key twice in one object and keeps the last; in a machine
+// file that hides a mistake, so the reader refuses it with its path.
+class DuplicateKeyCheck {
+ public:
+  bool operator()(int, json::parse_event_t event, json &parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        if (!frames_.empty() && frames_.back().is_array) frames_.back().index++;
+        frames_.push_back({event == json::parse_event_t::array_start, -1, "", {}});
+        break;
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        if (!frames_.empty()) frames_.pop_back();
+        break;
+      case json::parse_event_t::key: {
+        Frame &f = frames_.back();
+        f.key = parsed.get<std::string>();
+        if (!f.keys.insert(f.key).second)
+          fail(path(), "given twice in one object; give each key once");
+        break;
+      }
+      case json::parse_event_t::value:
+        if (!frames_.empty() && frames_.back().is_array) frames_.back().index++;
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Frame {
+    bool is_array;
+    int index;
+    std::string key;
+    std::set<std::string> keys;
+  };
+  std::string path() const {
+    std::string p = "$";
+    for (const Frame &f : frames_) p += f.is_array ? "[" + std::to_string(f.index) + "]" : "." + f.key;
+    return p;
+  }
+  std::vector<Frame> frames_;
+};
 
 }  // namespace
 
 host::MachineConfig parse_machine(const std::string &text) {
   json j;
   try {
-    j = json::parse(text);
+    j = json::parse(text, DuplicateKeyCheck());
   } catch (const json::parse_error &e) {
     size_t line = 1, column = 1;
     for (size_t i = 0; i + 1 < e.byte && i < text.size(); i++) {

@@ -125,10 +125,26 @@ int main(int argc, char **argv) {
                   "known request needs, 0 for the others)")
       ->type_name("N");
   auto *sweep = app.add_subcommand("sweep", "set every mode of every variant and memory size and check the monitor");
+  SweepOptions sweep_only;
+  sweep->add_option("--variant", sweep_only.variants, "only these variants: rgb526, rgb528, dram (repeatable)")
+      ->check(CLI::IsMember({"rgb526", "rgb528", "dram"}))
+      ->type_name("NAME");
+  sweep->add_option("--memory", sweep_only.memory_mib, "only these memory sizes in MiB: 2, 4, 8 (repeatable)")
+      ->check(CLI::IsMember({2u, 4u, 8u}))
+      ->type_name("MIB");
   bool print_default = false;
   auto *machine = app.add_subcommand("machine", "machine files");
   machine->add_flag("--default", print_default, "print the embedded default machine as a JSON file")->required();
   app.require_subcommand(0, 1);
+  // Each subcommand's help names the options every subcommand takes.
+  std::string globals = "\nOptions of torvic-sim itself, given before or after the subcommand:\n";
+  for (const CLI::Option *option : app.get_options())
+    if (option->get_name() != "--help" && option->get_name() != "--version")
+      globals += "  " + option->get_name() + (option->get_type_name().empty() || option->get_expected_max() == 0
+                                                   ? ""
+                                                   : " " + option->get_type_name()) +
+                 "\n      " + option->get_description() + "\n";
+  for (CLI::App *sub : app.get_subcommands({})) sub->footer(globals);
 
   try {
     app.parse(argc, argv);
@@ -151,7 +167,7 @@ int main(int argc, char **argv) {
     else if (*modes) status = run_modes(o, modes_board);
     else if (*set_mode) status = run_set_mode(o, set);
     else if (*raw) status = run_request(o, request);
-    else if (*sweep) status = run_sweep(o);
+    else if (*sweep) status = run_sweep(o, sweep_only);
     else if (*machine) status = run_machine_default(o);
     else if (display == "framebuf") status = run_demo_framebuf(o, out_dir, inf_file);
     else if (inf_option->count())

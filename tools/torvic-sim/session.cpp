@@ -88,13 +88,17 @@ ordered_json board_report(Machine &m, size_t adapter) {
       for (const auto &r : req.assigned)
         j["claimed"].push_back({{"space", r.RangeInIoSpace ? "io" : "memory"},
                                 {"start", hex(static_cast<uint64_t>(r.RangeStart.QuadPart))},
-                                {"length", hex(r.RangeLength)}});
+                                {"length", r.RangeLength}});
   j["mapped"] = ordered_json::array();
   for (const auto &e : m.trace())
     if (e.service == "VideoPortGetDeviceBase" && e.slot == a.slot) j["mapped"].push_back(e.detail);
+  // What the registry holds: a write the registry refused stored nothing.
   j["registry"] = ordered_json::object();
   for (const auto &w : m.registry())
-    if (w.slot == a.slot) j["registry"][narrow(w.name)] = registry_value(w);
+    if (w.slot == a.slot && w.status == NO_ERROR) j["registry"][narrow(w.name)] = registry_value(w);
+  for (const auto &w : m.registry())
+    if (w.slot == a.slot && w.status != NO_ERROR)
+      j["registry_refused"][narrow(w.name)] = status_name(w.status);
   return j;
 }
 
@@ -119,7 +123,7 @@ void print_board_report(const ordered_json &b) {
   int i = 0;
   for (const auto &r : b["claimed"])
     std::cout << (i++ % 3 == 0 ? "\n      " : "   ") << r["space"].get<std::string>() << " "
-              << r["start"].get<std::string>() << " +" << r["length"].get<std::string>();
+              << r["start"].get<std::string>() << " +" << hex(r["length"].get<uint32_t>());
   std::cout << "\n    mapped:";
   for (const auto &d : b["mapped"]) std::cout << "\n      " << d.get<std::string>();
   std::cout << "\n    registry:\n";
@@ -127,6 +131,10 @@ void print_board_report(const ordered_json &b) {
     std::cout << "      " << name << " = "
               << (value.is_number() ? hex(value.get<uint64_t>()) : "\"" + value.get<std::string>() + "\"")
               << "\n";
+  if (b.contains("registry_refused"))
+    for (const auto &[name, status] : b["registry_refused"].items())
+      std::cout << "      " << name << ": not stored, the registry answered " << status.get<std::string>()
+                << "\n";
 }
 
 // The modes grouped by resolution, as a person scans them.
@@ -171,7 +179,7 @@ ordered_json timing_json(const host::MonitorTiming &t) {
     j["refresh_hz"] = std::round(t.refresh_hz * 100) / 100;
     j["hsync"] = t.hsync_positive ? "+" : "-";
     j["vsync"] = t.vsync_positive ? "+" : "-";
-    j["start_address"] = t.start_address;
+    j["start_address"] = hex(t.start_address);
     j["pitch"] = t.pitch;
   }
   return j;
@@ -223,6 +231,10 @@ Session::Session(const GlobalOptions &options)
 
 Session::~Session() {
   write_trace();
+  // An injected fault changes what the run shows: say which fired.
+  for (const host::FiredFault &f : machine_.fired_faults())
+    std::cerr << "torvic-sim: injected fault fired: " << f.service << " call " << f.call
+              << (f.slot >= 0 ? ", slot " + std::to_string(f.slot) : std::string()) << ": " << f.failure << "\n";
   // A display driver releases what it maps; say so when something is left.
   for (const host::Mapping *m : machine_.client_mappings())
     std::cerr << "torvic-sim: still mapped at the end of the run: slot " << m->slot << ", physical "
@@ -249,8 +261,18 @@ void Session::write_trace() {
   if (!out) trace_error_text() = "--trace " + options_.trace_file + ": " + strerror(errno);
 }
 
-void emit(const GlobalOptions &o, const ordered_json &j) {
-  if (o.json) std::cout << j.dump(2) << "\n";
+ordered_json faults_fired_json(const Machine &m) {
+  ordered_json list = ordered_json::array();
+  for (const auto &f : m.fired_faults())
+    list.push_back({{"service", f.service}, {"call", f.call},
+                    {"slot", f.slot >= 0 ? ordered_json(f.slot) : ordered_json()}, {"failure", f.failure}});
+  return list;
+}
+
+void emit(const GlobalOptions &o, ordered_json j, const Session *session) {
+  if (!o.json) return;
+  if (session && j.is_object()) j["faults_fired"] = faults_fired_json(session->machine());
+  std::cout << j.dump(2) << "\n";
 }
 
 const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
@@ -292,19 +314,22 @@ const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION
 // The demo's mode for a board: the one it prefers, or, where the board does
 // not offer it (a DRAM board, a small memory), the widest offered mode of the
 // same depth, or the first one offered.
-VIDEO_MODE_INFORMATION demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
-                                 const std::string &preferred) {
+DemoMode demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes, const std::string &preferred) {
   try {
-    return find_mode(modes, preferred);
+    return {find_mode(modes, preferred), ""};
   } catch (const InputError &) {
   }
+  if (modes.empty()) throw InputError("the driver offers no mode on this board");
+  // The list runs from low to high rates, so the first of a size is its lowest.
   const ULONG bpp = static_cast<ULONG>(std::stoul(preferred.substr(preferred.rfind('x') + 1)));
-  const VIDEO_MODE_INFORMATION *best = modes.empty() ? nullptr : &modes.front();
+  const VIDEO_MODE_INFORMATION *best = nullptr;
   for (const auto &m : modes)
-    if (m.BitsPerPlane == bpp && (best->BitsPerPlane != bpp || m.VisScreenWidth > best->VisScreenWidth))
-      best = &m;
-  if (!best) throw InputError("the driver offers no mode on this board");
-  return *best;
+    if (m.BitsPerPlane == bpp && (!best || m.VisScreenWidth > best->VisScreenWidth)) best = &m;
+  if (best)
+    return {*best, preferred + " is not offered on this board; " + mode_label(*best) +
+                       " is the widest mode it offers at " + std::to_string(bpp) + " bpp"};
+  return {modes.front(), preferred + " is not offered on this board, nor any mode at " + std::to_string(bpp) +
+                             " bpp; " + mode_label(modes.front()) + " is the first it offers"};
 }
 
 const std::string &trace_error() { return trace_error_text(); }

@@ -33,6 +33,7 @@ class Session {
   Session &operator=(const Session &) = delete;
 
   Machine &machine() { return machine_; }
+  const Machine &machine() const { return machine_; }
   ULONG boot_status() const { return boot_status_; }
   size_t boards() const { return machine_.adapters().size(); }
   void require_board(size_t board);
@@ -69,8 +70,11 @@ struct Shown {
 Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, host::Pattern pattern,
                 bool exercise_public_ranges);
 
-// With --json, the document on standard output.
-void emit(const GlobalOptions &o, const ordered_json &j);
+// With --json, the document on standard output; a document of one run gets
+// the faults that fired in it as "faults_fired".
+void emit(const GlobalOptions &o, ordered_json j, const Session *session = nullptr);
+// The injected faults that fired, as the JSON documents carry them.
+ordered_json faults_fired_json(const Machine &m);
 
 // A mode by name (1024x768x16@60, the rate optional) or index; InputError
 // naming the nearest offered modes when there is none.
@@ -78,8 +82,11 @@ const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION
                                         const std::string &text);
 // The demo's mode for a board: the one it prefers, or, where the board does
 // not offer it (a DRAM board, a small memory), the widest offered mode of the
-// same depth, or the first one offered.
-VIDEO_MODE_INFORMATION demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
-                                 const std::string &preferred);
+// same depth, or the first one offered; the lowest rate in each case.
+struct DemoMode {
+  VIDEO_MODE_INFORMATION mode;
+  std::string fallback;  // why another mode was taken; empty when none was
+};
+DemoMode demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes, const std::string &preferred);
 
 }  // namespace torvic::sim

@@ -1,0 +1,152 @@
+// Every video port service that NT can let fail, failing at one call: the
+// failure is the one NT gives, and the driver meets it without a crash, a
+// verifier stop or a success it did not have.
+#include <set>
+
+#include "host/monitor.h"
+#include "host/service_faults.h"
+#include "host/services.h"
+#include "host/test_pattern.h"
+#include "tests/test_support.h"
+
+namespace torvic::test {
+namespace {
+
+using host::TraceEvent;
+
+// The number the keep-th event of the service has among all calls of the
+// service in a run (polls folded into one event count every read).
+uint64_t call_number(const host::Trace &trace, const std::string &service,
+                     const std::function<bool(const TraceEvent &)> &keep) {
+  uint64_t calls = 0;
+  for (const auto &e : trace) {
+    if (e.service != service) continue;
+    if (keep(e)) return calls + 1;
+    calls += e.repeat;
+  }
+  ADD_FAILURE() << "no such call of " << service;
+  return 0;
+}
+
+MachineConfig with_fault(MachineConfig c, const std::string &service, uint64_t call,
+                         VP_STATUS status = ERROR_INVALID_PARAMETER) {
+  c.faults.push_back({service, call, status});
+  return c;
+}
+
+std::vector<int> slots_found(Machine &m) {
+  std::vector<int> slots;
+  for (const auto &a : m.adapters()) slots.push_back(a.slot);
+  return slots;
+}
+
+TEST(ServiceFaults, EveryServiceEitherFailsAsNtCanOrCannotBeMadeTo) {
+  std::set<std::string> exported, described;
+  for (const auto &s : host::video_port_services()) exported.insert(s.name);
+  for (const auto &info : host::service_fault_table()) described.insert(info.service);
+  EXPECT_EQ(exported, described);
+
+  EXPECT_THROW(Machine(with_fault(host::default_machine(), "VideoPortStallExecution", 1)), std::invalid_argument);
+  EXPECT_THROW(Machine(with_fault(host::default_machine(), "VideoPortZeroMemory", 1)), std::invalid_argument);
+  EXPECT_THROW(Machine(with_fault(host::default_machine(), "VideoPortMapMemory", 1, NO_ERROR)),
+               std::invalid_argument);
+}
+
+TEST(ServiceFaults, AConfigurationReadThatFailsHidesOnlyTheBoardItAskedAbout) {
+  Machine clean(host::default_machine());
+  clean.boot();
+  const uint64_t id_read = call_number(clean.trace(), "VideoPortGetBusData", [](const TraceEvent &e) {
+    return e.slot == 3 && e.offset == 0;
+  });
+  Machine m(with_fault(host::default_machine(), "VideoPortGetBusData", id_read));
+  EXPECT_EQ(m.boot(), NO_ERROR);
+  EXPECT_THAT(slots_found(m), testing::ElementsAre(9));
+  EXPECT_THAT(briefs(m.trace(), is_config_access), testing::Contains("cfg-read 3 0x0 -> 0x0 (fault)"));
+  ASSERT_EQ(m.fired_faults().size(), 1u);
+  EXPECT_EQ(m.fired_faults()[0].failure, "reads nothing and returns 0 bytes");
+}
+
+TEST(ServiceFaults, ABoardThatDoesNotTakeItsAddressesOrDecodingIsLeftAsFoundAndUnused) {
+  Machine clean(host::default_machine());
+  clean.boot();
+  const uint64_t enable = call_number(clean.trace(), "VideoPortSetBusData", [](const TraceEvent &e) {
+    return e.slot == 3 && e.offset == 0x4 && (e.value & 3) == 3;
+  });
+  const uint64_t address = call_number(clean.trace(), "VideoPortSetBusData", [](const TraceEvent &e) {
+    return e.slot == 3 && e.offset == 0x10 && e.value == 0xC0000000;
+  });
+  for (uint64_t call : {enable, address}) {
+    SCOPED_TRACE(call);
+    Machine m(with_fault(host::default_machine(), "VideoPortSetBusData", call));
+    EXPECT_EQ(m.boot(), NO_ERROR);
+    EXPECT_THAT(slots_found(m), testing::ElementsAre(9));
+    // Decoding stays as the board was powered on: off.
+    EXPECT_EQ(m.board(3).config_read(0x4) & 3, 0u);
+    m.open(0);
+    EXPECT_EQ(DisplayClient(m, 0).set_mode(0), NO_ERROR);
+  }
+}
+
+TEST(ServiceFaults, AnEngineStatusReadTheBoardDoesNotAnswerIsPolledAgain) {
+  const auto set_mode = [](Machine &m) {
+    m.boot();
+    m.open(0);
+    return DisplayClient(m, 0).set_mode(25);
+  };
+  Machine clean(machine({board(3)}));
+  ASSERT_EQ(set_mode(clean), NO_ERROR);
+  const uint64_t poll = call_number(clean.trace(), "VideoPortReadRegisterUlong",
+                                    [](const TraceEvent &e) { return e.reg == "ENGINE_BUSY"; });
+  Machine m(with_fault(machine({board(3)}), "VideoPortReadRegisterUlong", poll));
+  EXPECT_EQ(set_mode(m), NO_ERROR);
+  EXPECT_EQ(m.calls_to("VideoPortReadRegisterUlong"), clean.calls_to("VideoPortReadRegisterUlong") + 1)
+      << "all ones reads as busy: the driver asks once more";
+  EXPECT_EQ(host::decode_monitor(m.board(3)).width, 1024u);
+}
+
+TEST(ServiceFaults, LostWritesShowInTheBoardAndTheTraceNotInTheStatus) {
+  // The red of entry 0xE0 lost: the DAC never counted it, so that entry's
+  // green lands in its red; the next entry starts from its own index.
+  Machine clean(machine({board(3)}));
+  clean.boot();
+  clean.open(0);
+  const uint64_t before = clean.calls_to("VideoPortWriteRegisterUchar");
+  ASSERT_EQ(DisplayClient(clean, 0).set_palette(0, host::pattern_palette()), NO_ERROR);
+  const auto palette_writes = [&](const TraceEvent &e) { return e.reg == "DAC_DATA"; };
+  const uint64_t first = call_number(clean.trace(), "VideoPortWriteRegisterUchar", palette_writes);
+  ASSERT_GT(first, before);
+  Machine m(with_fault(machine({board(3)}), "VideoPortWriteRegisterUchar", first + 4 * 0xE0));
+  m.boot();
+  m.open(0);
+  const auto palette = host::pattern_palette();
+  EXPECT_EQ(DisplayClient(m, 0).set_palette(0, palette), NO_ERROR);
+  EXPECT_EQ(m.board(3).palette(0xDF), clean.board(3).palette(0xDF));
+  EXPECT_NE(m.board(3).palette(0xE0), clean.board(3).palette(0xE0));
+  EXPECT_EQ(m.board(3).palette(0xE1), clean.board(3).palette(0xE1));
+  EXPECT_THAT(briefs(m.trace()), testing::Contains("write8 DAC_DATA " + hex(palette[0xE0].Red) + " (fault)"));
+
+  // The clear of video memory lost: what was drawn stays.
+  Machine z(with_fault(machine({board(3)}), "VideoPortZeroDeviceMemory", 2));
+  z.boot();
+  z.open(0);
+  DisplayClient client(z, 0);
+  ASSERT_EQ(client.set_mode(0), NO_ERROR);
+  z.board(3).vram()[100] = 0x5A;
+  EXPECT_EQ(client.set_mode(0), NO_ERROR);
+  EXPECT_EQ(z.board(3).vram()[100], 0x5A);
+}
+
+TEST(ServiceFaults, ResetDeviceReportsABiosThatDidNotSetTextMode) {
+  Machine m(with_fault(machine({board(3)}), "VideoPortInt10", 1, ERROR_INVALID_FUNCTION));
+  m.boot();
+  m.open(0);
+  DisplayClient client(m, 0);
+  ASSERT_EQ(client.set_mode(25), NO_ERROR);
+  EXPECT_EQ(client.reset_device(), ERROR_INVALID_FUNCTION);
+  EXPECT_NE(host::decode_monitor(m.board(3)).state, host::DisplayState::VgaText);
+  EXPECT_EQ(client.reset_device(), NO_ERROR) << "the next call reaches the BIOS";
+  EXPECT_EQ(host::decode_monitor(m.board(3)).state, host::DisplayState::VgaText);
+}
+
+}  // namespace
+}  // namespace torvic::test

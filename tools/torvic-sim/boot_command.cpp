@@ -1,0 +1,191 @@
+// torvic-sim boot: every slot that holds a device, as lspci shows it, and for
+// each board of the family what the driver made of it or why it passed the
+// board over, worked out from what the machine saw the driver do.
+#include <algorithm>
+#include <iostream>
+
+#include "host/display_client.h"
+#include "host/text.h"
+#include "miniport/board_registers.h"
+#include "session.h"
+
+namespace torvic::sim {
+
+namespace {
+
+using host::hex;
+
+// The largest variant code the driver knows.
+constexpr uint16_t kLastVariantCode = 11;
+
+const char *const kBarNames[host::kNumBars] = {"BAR0", "BAR1", "BAR2", "BAR3", "BAR4", "BAR5", "ROM"};
+
+ordered_json bars_json(const host::Board &board) {
+  ordered_json bars = ordered_json::array();
+  for (int i = 0; i < host::kNumBars; i++) {
+    const host::BarConfig &c = board.config().bars[i];
+    if (!c.implemented) continue;
+    const uint32_t offset = i == host::kRomBar ? 0x30 : 0x10 + 4 * i;
+    const uint32_t mask = i == host::kRomBar ? ~0x7FFu : c.io ? ~0x3u : ~0xFu;
+    bars.push_back({{"bar", kBarNames[i]},
+                    {"space", i == host::kRomBar ? "rom" : c.io ? "io" : "memory"},
+                    {"prefetchable", c.prefetchable},
+                    {"size", c.size},
+                    {"found", hex(c.power_on_address)},
+                    {"programmed", hex(board.config_read(offset) & mask)}});
+  }
+  return bars;
+}
+
+// Why the driver did not take a board of the family, from what it did.
+std::string passed_over(const Machine &m, const host::Board &board) {
+  const int slot = static_cast<int>(board.slot());
+  const auto &trace = m.trace();
+  const bool examined = std::any_of(trace.begin(), trace.end(), [&](const host::TraceEvent &e) {
+    return e.slot == slot && e.block == "cfg" && e.offset == 0 && e.is_read && e.fault.empty();
+  });
+  if (!examined) return "the driver never read its identifiers";
+  if (board.config().variant_code > kLastVariantCode)
+    return "variant code " + std::to_string(board.config().variant_code) + " is not one the driver knows (0 to " +
+           std::to_string(kLastVariantCode) + ")";
+  const host::ClaimRequest *claim = nullptr;
+  for (const auto &c : m.claim_requests())
+    if (c.slot == slot) claim = &c;
+  if (!claim) return "the driver did not ask for its resources";
+  if (claim->status != NO_ERROR)
+    return "the video port refused its resources (" + status_name(claim->status) + ")";
+  for (const auto &f : m.fired_faults())
+    if (f.slot == slot && f.service == "VideoPortSetBusData")
+      return "a configuration write failed, so it did not take its addresses or decoding";
+  for (const auto &f : m.fired_faults())
+    if (f.slot == slot && f.service == "VideoPortGetDeviceBase") return "mapping its registers failed";
+  // The family's layout: video memory, the XY window, the register block
+  // and the I/O block, each at least as large as the driver reaches.
+  const auto &bars = board.config().bars;
+  const struct {
+    int bar;
+    bool io;
+    uint32_t least;
+    const char *what;
+  } needs[] = {{0, false, 2 * host::kMiB, "video memory"},
+               {2, false, XY_WINDOW_LENGTH, "the XY window"},
+               {4, false, REGISTER_BLOCK_SPAN, "the register block"},
+               {5, true, IO_BLOCK_SPAN, "the I/O block"}};
+  for (const auto &n : needs)
+    if (!bars[n.bar].implemented || bars[n.bar].io != n.io || bars[n.bar].size < n.least)
+      return std::string(kBarNames[n.bar]) + " cannot hold " + n.what + " (" + hex(n.least) + (n.io ? " ports" : " bytes") +
+             " of " + (n.io ? "I/O" : "memory") + " space)";
+  return "its resources do not fit the family's layout";
+}
+
+ordered_json slot_json(Machine &m, const host::Board &board) {
+  const auto &c = board.config();
+  ordered_json j;
+  j["slot"] = board.slot();
+  j["vendor_id"] = hex(c.vendor_id);
+  j["device_id"] = hex(c.device_id);
+  j["subsystem_vendor_id"] = hex(c.subsystem_vendor_id);
+  j["variant_code"] = c.variant_code;
+  j["bars"] = bars_json(board);
+  j["board"] = nullptr;
+  j["passed_over"] = nullptr;
+  const bool family = c.vendor_id == host::kTorvicVendorId && c.device_id == host::kTorvicDeviceId;
+  j["variant"] = family ? ordered_json(variant_name(c.variant_code)) : ordered_json();
+  if (!family) {
+    j["passed_over"] = "not a board of the family";
+    return j;
+  }
+  for (size_t i = 0; i < m.adapters().size(); i++)
+    if (m.adapters()[i].slot == static_cast<int>(board.slot())) {
+      j["board"] = i;
+      return j;
+    }
+  j["passed_over"] = passed_over(m, board);
+  return j;
+}
+
+// What the driver made of a board it took.
+ordered_json found_json(Machine &m, size_t adapter, const ordered_json &report) {
+  const auto &registry = report["registry"];
+  ordered_json j;
+  j["memory_mib"] = registry.contains("HardwareInformation.MemorySize")
+                        ? ordered_json(registry["HardwareInformation.MemorySize"].get<uint32_t>() / host::kMiB)
+                        : ordered_json();
+  for (const auto &[key, name] : {std::pair<const char *, const char *>{"dac", "HardwareInformation.DacType"},
+                                  {"chip", "HardwareInformation.ChipType"}})
+    j[key] = registry.contains(name) ? registry[name] : ordered_json();
+  j["modes"] = host::DisplayClient(m, adapter).num_modes();
+  return j;
+}
+
+std::string size_text(uint32_t size, bool io) {
+  if (io) return std::to_string(size) + " ports";
+  if (size >= host::kMiB && size % host::kMiB == 0) return std::to_string(size / host::kMiB) + " MiB";
+  if (size >= 1024 && size % 1024 == 0) return std::to_string(size / 1024) + " KiB";
+  return std::to_string(size) + " bytes";
+}
+
+}  // namespace
+
+int run_boot(const GlobalOptions &o) {
+  Session s(o);
+  Machine &m = s.machine();
+  ordered_json j;
+  j["driver_entry_status"] = hex(s.boot_status());
+  std::vector<host::Board *> boards = m.boards();
+  std::sort(boards.begin(), boards.end(), [](auto *a, auto *b) { return a->slot() < b->slot(); });
+  j["slots"] = ordered_json::array();
+  j["boards"] = ordered_json::array();
+  for (size_t i = 0; i < s.boards(); i++) j["boards"].push_back(board_report(m, i));
+  for (host::Board *board : boards) {
+    ordered_json slot = slot_json(m, *board);
+    if (!slot["board"].is_null()) {
+      const size_t adapter = slot["board"].get<size_t>();
+      slot["found"] = found_json(m, adapter, j["boards"][adapter]);
+    }
+    j["slots"].push_back(slot);
+  }
+  j["num_boards"] = s.boards() ? host::DisplayClient(m, 0).num_boards() : 0;
+  if (o.json) {
+    emit(o, j, &s);
+    return 0;
+  }
+  std::cout << "DriverEntry returned " << j["driver_entry_status"].get<std::string>() << "\n";
+  for (const auto &slot : j["slots"]) {
+    char id[64];
+    snprintf(id, sizeof id, "%s:%s subsystem %s:%04X", slot["vendor_id"].get<std::string>().c_str() + 2,
+             slot["device_id"].get<std::string>().c_str() + 2,
+             slot["subsystem_vendor_id"].get<std::string>().c_str() + 2, slot["variant_code"].get<unsigned>());
+    std::cout << "\nslot " << slot["slot"].get<int>() << ": " << id;
+    if (!slot["variant"].is_null())
+      std::cout << ", variant code " << slot["variant_code"].get<int>() << " (" << slot["variant"].get<std::string>()
+                << ")";
+    std::cout << "\n";
+    for (const auto &bar : slot["bars"]) {
+      char line[160];
+      snprintf(line, sizeof line, "  %-4s  %-6s  %-12s  %9s  found %-10s  now %s\n",
+               bar["bar"].get<std::string>().c_str(), bar["space"].get<std::string>().c_str(),
+               bar["prefetchable"].get<bool>() ? "prefetchable" : "",
+               size_text(bar["size"].get<uint32_t>(), bar["space"] == "io").c_str(),
+               bar["found"].get<std::string>().c_str(), bar["programmed"].get<std::string>().c_str());
+      std::cout << line;
+    }
+    if (slot.contains("found")) {
+      const auto &f = slot["found"];
+      std::cout << "  the driver's board " << slot["board"].get<size_t>() << ": "
+                << (f["memory_mib"].is_null() ? std::string("memory not reported")
+                                              : std::to_string(f["memory_mib"].get<uint32_t>()) + " MiB")
+                << ", " << (f["dac"].is_null() ? std::string("DAC not reported") : f["dac"].get<std::string>())
+                << ", " << (f["chip"].is_null() ? std::string("chip not reported") : f["chip"].get<std::string>())
+                << ", " << f["modes"].get<ULONG>() << " modes\n";
+    } else {
+      std::cout << "  passed over: " << slot["passed_over"].get<std::string>() << "\n";
+    }
+  }
+  std::cout << "\nWhat the driver claimed, mapped and reported:\n";
+  for (const auto &b : j["boards"]) print_board_report(b);
+  std::cout << "boards found: " << j["num_boards"].get<ULONG>() << "\n";
+  return 0;
+}
+
+}  // namespace torvic::sim
