@@ -1,10 +1,14 @@
 #include "host/board.h"
 
+#include <map>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
+
+#include "host/text.h"
 
 namespace torvic::host {
 
@@ -98,6 +102,26 @@ const char *block_name(Block block) {
     case Block::FrameBuffer: return "fb";
   }
   return "?";
+}
+
+std::string dac_register_name(uint32_t index) {
+  // The RGB526 and RGB528 share these indexed registers.
+  static const std::map<uint32_t, const char *> names = {
+      {0x00, "DAC_REVISION"},       {0x01, "DAC_ID"},
+      {0x02, "DAC_MISC_CLOCK"},     {0x03, "DAC_SYNC"},
+      {0x04, "DAC_HSYNC_POS"},      {0x05, "DAC_POWER"},
+      {0x06, "DAC_OPERATION"},      {0x07, "DAC_PALETTE_CONTROL"},
+      {0x08, "DAC_SYSCLK_CONTROL"}, {0x0A, "DAC_PIXEL_FORMAT"},
+      {0x0B, "DAC_8BPP_CONTROL"},   {0x0C, "DAC_16BPP_CONTROL"},
+      {0x0D, "DAC_24BPP_CONTROL"},  {0x0E, "DAC_32BPP_CONTROL"},
+      {0x10, "DAC_PLL_CONTROL1"},   {0x11, "DAC_PLL_CONTROL2"},
+      {0x15, "DAC_MCLK_REF_DIV"},   {0x16, "DAC_MCLK_VCO_DIV"},
+      {0x20, "DAC_PCLK_VCO_DIV"},   {0x21, "DAC_PCLK_REF_DIV"},
+      {0x30, "DAC_CURSOR_CONTROL"}, {0x70, "DAC_MISC1"},
+      {0x71, "DAC_MISC2"},          {0x72, "DAC_MISC3"},
+      {0x73, "DAC_MISC4"}};
+  const auto it = names.find(index & 0xFFFF);
+  return it != names.end() ? it->second : "DAC[" + hex(index & 0xFFFF) + "]";
 }
 
 std::string register_name(Block block, uint32_t offset) {

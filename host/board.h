@@ -64,6 +64,11 @@ const char *block_name(Block block);
 // The name of a register of a block, or empty.
 std::string register_name(Block block, uint32_t offset);
 
+// The DAC's data port for its indexed registers, in the register block.
+constexpr uint32_t kDacIndexData = 0x18;
+// The name of the DAC's indexed register, or DAC[0xNN] for one without a name.
+std::string dac_register_name(uint32_t index);
+
 enum class Access { Write8, Read32, Write32 };
 
 class Board {

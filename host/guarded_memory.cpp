@@ -47,8 +47,8 @@ void GuardedBlock::poison() {
   mprotect(map_, map_size_, PROT_NONE);
 }
 
-Reservation::Reservation(size_t size) : size_(round_up(size ? size : 1, page_size())) {
-  void *p = mmap(nullptr, size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+Reservation::Reservation(size_t size, void *hint) : size_(round_up(size ? size : 1, page_size())) {
+  void *p = mmap(hint, size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   base_ = static_cast<uint8_t *>(p);
 }

@@ -42,7 +42,9 @@ class GuardedBlock {
 // through the video port services: any direct access faults.
 class Reservation {
  public:
-  explicit Reservation(size_t size);
+  // At hint when that stretch is free, so that a run places its mappings
+  // alike every time; elsewhere when it is not.
+  explicit Reservation(size_t size, void *hint = nullptr);
   Reservation(const Reservation &) = delete;
   Reservation &operator=(const Reservation &) = delete;
   ~Reservation();

@@ -1,4 +1,5 @@
 #include "host/machine.h"
+#include "host/request_names.h"
 #include "host/service_faults.h"
 
 #include "host/driver_call.h"
@@ -228,17 +229,22 @@ ULONG Machine::boot() {
   void *driver_object = this;
   static const char16_t registry_path[] =
       u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\torvic";
-  return run("DriverEntry", [&] {
+  mark("DriverEntry", "begin", -1);
+  const ULONG status = run("DriverEntry", [&] {
     return call("DriverEntry", image_->entry(), driver_object,
                 const_cast<char16_t *>(registry_path));
   });
+  mark("DriverEntry", "end", -1, {{"status", status_name(static_cast<VP_STATUS>(status))}});
+  return status;
 }
 
 bool Machine::initialize(size_t adapter) {
   Adapter &a = adapters_.at(adapter);
+  mark("HwInitialize", "begin", a.slot, {{"board", adapter}});
   const BOOLEAN ok = run("HwInitialize", [&] {
     return call("HwInitialize", registration_.HwInitialize, a.extension);
   });
+  mark("HwInitialize", "end", a.slot, {{"returned", ok ? "TRUE" : "FALSE"}});
   a.opened = true;
   return ok != FALSE;
 }
@@ -269,6 +275,10 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
   packet.OutputBufferLength = output_length;
 
   RequestResult r;
+  const int slot = adapters_[adapter].slot;
+  mark("HwStartIO", "begin", slot,
+       {{"board", adapter}, {"request", request_name(code)}, {"input_length", input_length},
+        {"output_length", output_length}});
   r.returned = run("HwStartIO", [&] {
     return call("HwStartIO", registration_.HwStartIO, adapters_[adapter].extension, &packet);
   });
@@ -283,6 +293,9 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
          static_cast<unsigned long>(r.information), output_length);
   r.output.assign(b->data(), b->data() + output_length);
   request_buffers_.pop_back();
+  mark("HwStartIO", "end", slot,
+       {{"request", request_name(code)}, {"status", status_name(r.status)},
+        {"information", r.information_written ? nlohmann::ordered_json(r.information) : nlohmann::ordered_json()}});
   return r;
 }
 
@@ -295,9 +308,12 @@ BOOLEAN Machine::reset_hardware(size_t adapter, ULONG columns, ULONG rows) {
     explicit PagedOut(LoadedImage &i) : image(i) { image.set_pageable_present(false); }
     ~PagedOut() { image.set_pageable_present(true); }
   } paged_out(image_->loaded());
+  const int slot = adapter < adapters_.size() ? adapters_[adapter].slot : -1;
+  mark("HwResetHw", "begin", slot, {{"board", adapter}, {"columns", columns}, {"rows", rows}});
   const BOOLEAN reset = run("HwResetHw", [&] {
     return call("HwResetHw", registration_.HwResetHw, ext, columns, rows);
   }, Irql::Raised);
+  mark("HwResetHw", "end", slot, {{"returned", reset ? "TRUE" : "FALSE"}});
   // FALSE leaves the text mode to the platform: it has the BIOS set mode 3
   // on the boards the callback let go of.
   if (!reset)
@@ -305,11 +321,51 @@ BOOLEAN Machine::reset_hardware(size_t adapter, ULONG columns, ULONG rows) {
   return reset;
 }
 
+namespace {
+nlohmann::ordered_json bios_registers(const VIDEO_X86_BIOS_ARGUMENTS &a) {
+  return {{"eax", hex(a.Eax)}, {"ebx", hex(a.Ebx)}, {"ecx", hex(a.Ecx)}, {"edx", hex(a.Edx)},
+          {"esi", hex(a.Esi)}, {"edi", hex(a.Edi)}, {"ebp", hex(a.Ebp)}};
+}
+
+// A registry value's data as the registry holds it: a string, a DWORD or bytes.
+nlohmann::ordered_json registry_args(const std::u16string &name, const uint8_t *data, ULONG length,
+                                     bool is_string) {
+  nlohmann::ordered_json j = {{"name", narrow(name)}, {"length", length}};
+  if (is_string) {
+    std::u16string text;
+    for (ULONG i = 0; i + 1 < length; i += 2) {
+      const auto c = static_cast<char16_t>(data[i] | data[i + 1] << 8);
+      if (c == 0) break;
+      text += c;
+    }
+    j["type"] = "REG_SZ";
+    j["data"] = narrow(text);
+  } else if (length == 4) {
+    uint32_t v;
+    memcpy(&v, data, 4);
+    j["type"] = "REG_DWORD";
+    j["data"] = v;
+  } else {
+    std::string bytes;
+    for (ULONG i = 0; i < length; i++) {
+      char b[4];
+      snprintf(b, sizeof b, "%02X", data[i]);
+      bytes += b;
+    }
+    j["type"] = "REG_BINARY";
+    j["data"] = bytes;
+  }
+  return j;
+}
+}  // namespace
+
 void Machine::set_text_mode_for_driver(int slot) {
   VIDEO_X86_BIOS_ARGUMENTS arguments{};
   arguments.Eax = 0x0003;  // function 00h (set mode), mode 03h
   TraceEvent &e = record("VideoPortInt10", slot);
   e.detail = "eax " + hex(arguments.Eax) + ", the video port's own after HwResetHw returned FALSE";
+  e.args = bios_registers(arguments);
+  e.args["caller"] = "video port";
   bios_calls_.push_back({slot, arguments, true});
   board(static_cast<uint32_t>(slot)).set_text_mode(true);
   notify(e);
@@ -325,6 +381,13 @@ TraceEvent &Machine::record(const char *service, int slot) {
   e.service = service;
   trace_.push_back(std::move(e));
   return trace_.back();
+}
+
+void Machine::mark(const char *callback, const char *phase, int slot, nlohmann::ordered_json args) {
+  TraceEvent &e = record(callback, slot);
+  e.phase = phase;
+  if (!args.is_null()) e.args = std::move(args);
+  callback_slot_ = std::string(phase) == "begin" ? slot : -1;
 }
 
 void Machine::notify(const TraceEvent &event) {
@@ -386,6 +449,7 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
   registration_ = VIDEO_HW_INITIALIZATION_DATA{};
   memcpy(&registration_, data, data->HwInitDataSize);
   e.detail = "size " + std::to_string(data->HwInitDataSize);
+  e.args = {{"size", data->HwInitDataSize}};
   notify(e);
   if (!registration_.HwFindAdapter || !registration_.HwInitialize || !registration_.HwStartIO)
     stop("VideoPortInitialize: the find-adapter, initialize and start-I/O callbacks are required");
@@ -412,7 +476,10 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
     UCHAR again = FALSE;
 
     active_callback_ = "HwFindAdapter";
+    mark("HwFindAdapter", "begin", -1, {{"call", attempt + 1}});
     last = call("HwFindAdapter", registration_.HwFindAdapter, ext, context, nullptr, &info, &again);
+    mark("HwFindAdapter", "end", slot_of(ext),
+         {{"status", status_name(last)}, {"again", again ? "TRUE" : "FALSE"}});
     active_callback_ = outer;
     find_calls_.push_back({last, again, info, ext});
 
@@ -531,6 +598,7 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
   auto finish = [&](VP_STATUS status) {
     req.status = status;
     e.detail = std::to_string(num_resources) + " descriptors -> " + hex(static_cast<uint32_t>(status));
+    e.args = {{"descriptors", num_resources}, {"status", status_name(status)}};
     claim_requests_.push_back(req);
     notify(e);
     return status;
@@ -586,11 +654,13 @@ PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG len
   const uint64_t phys = quad(address);
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = "phys " + hex(phys) + " length " + hex(length) + (io ? " io" : " memory");
+  e.args = {{"phys", hex(phys)}, {"length", length}, {"space", io ? "io" : "memory"}, {"result", "mapped"}};
   if (!claimed_by(ext, phys, length, io != 0))
     stop("%s: %s range %s length %s was not claimed by this board", service, io ? "I/O" : "memory",
          hex(phys).c_str(), hex(length).c_str());
   if (injected(service, e)) {
     e.detail += " -> null";
+    e.args["result"] = nullptr;
     notify(e);
     return nullptr;
   }
@@ -601,8 +671,13 @@ PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG len
 }
 
 Mapping &Machine::add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io) {
+  // Mappings go one after another from a fixed address, so that the
+  // addresses a run shows are the same in every run of it.
+  constexpr uintptr_t kFirstMapping = sizeof(void *) == 8 ? uintptr_t(0x200000000000) : uintptr_t(0x50000000);
+  if (!next_mapping_) next_mapping_ = kFirstMapping;
   auto m = std::make_unique<Mapping>();
-  m->reservation = std::make_unique<Reservation>(length);
+  m->reservation = std::make_unique<Reservation>(length, reinterpret_cast<void *>(next_mapping_));
+  next_mapping_ += (length + 2 * kMiB - 1) / kMiB * kMiB;  // a gap of at least 1 MiB between them
   m->virt = m->reservation->base();
   m->length = length;
   m->phys = phys;
@@ -621,6 +696,10 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   const uint64_t phys = quad(address);
   const HANDLE process = *virt;
   TraceEvent &e = record(service, slot_of(ext));
+  e.args = {{"phys", hex(phys)}, {"length", *length}, {"space", *io ? "io" : "memory"},
+            {"process", process ? nlohmann::ordered_json(hex(reinterpret_cast<uintptr_t>(process)))
+                                : nlohmann::ordered_json()},
+            {"status", "NO_ERROR"}};
   e.detail = "phys " + hex(phys) + " length " + hex(*length) + (*io ? " io" : " memory") +
              (process ? " process " + hex(reinterpret_cast<uintptr_t>(process)) : "");
   if (!claimed_by(ext, phys, *length, *io != 0))
@@ -628,6 +707,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
          *io ? "I/O" : "memory", hex(phys).c_str(), hex(*length).c_str());
   if (auto f = injected(service, e)) {
     e.detail += " -> " + hex(static_cast<uint32_t>(*f));
+    e.args["status"] = status_name(*f);
     notify(e);
     return *f;
   }
@@ -669,6 +749,9 @@ VP_STATUS Machine::vp_unmap_memory(PVOID ext, PVOID virt, HANDLE process) {
     return *f;
   }
   e.detail = "phys " + hex((*it)->phys) + (e.detail.empty() ? "" : " " + e.detail);
+  e.args = {{"phys", hex((*it)->phys)},
+            {"process", process ? nlohmann::ordered_json(hex(reinterpret_cast<uintptr_t>(process)))
+                                : nlohmann::ordered_json()}};
   mappings_.erase(it);
   notify(e);
   return NO_ERROR;
@@ -756,6 +839,12 @@ VOID Machine::vp_write(const char *service, void *address, ULONG value, int widt
   e.reg = register_name(d.block, d.offset);
   e.width = width;
   e.value = value;
+  // A data write to the DAC's indexed protocol reaches the register the
+  // index points at; the DAC then moves the index on by itself.
+  if (d.block == Block::Registers && width == 8 && d.offset == kDacIndexData) {
+    e.args["dac_index"] = hex(d.board->dac_index() & 0xFF);
+    e.args["dac_register"] = dac_register_name(d.board->dac_index());
+  }
   if (injected(service, e)) {
     notify(e);
     return;
@@ -780,6 +869,7 @@ VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
   e.block = "fb";
   e.offset = d.offset;
   e.detail = "length " + hex(length);
+  e.args = {{"length", length}};
   if (!injected(service, e)) d.board->clear_vram(d.offset, length);
   notify(e);
 }
@@ -789,13 +879,26 @@ VOID Machine::vp_zero_memory(PVOID destination, ULONG length) {
   memset(destination, 0, length);
   TraceEvent &e = record("VideoPortZeroMemory");
   e.detail = "length " + std::to_string(length);
+  e.args = {{"length", length}};
   notify(e);
 }
 
 VOID Machine::vp_stall(ULONG microseconds) {
   if (microseconds > 50)
     stop("VideoPortStallExecution: %u microseconds; a stall may not exceed 50", microseconds);
-  TraceEvent &e = record("VideoPortStallExecution");
+  // A stall names no board: it carries the board whose callback made it.
+  // Stalls of one length in a row are one event with a count, like polls.
+  if (!trace_.empty()) {
+    TraceEvent &last = trace_.back();
+    if (last.service == "VideoPortStallExecution" && last.value == microseconds &&
+        last.slot == callback_slot_) {
+      last.repeat++;
+      clock_us_ += microseconds;
+      notify(last);
+      return;
+    }
+  }
+  TraceEvent &e = record("VideoPortStallExecution", callback_slot_);
   e.value = microseconds;
   clock_us_ += microseconds;
   notify(e);
@@ -828,11 +931,13 @@ VP_STATUS Machine::vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG leng
   }
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = narrow(value_name) + " " + std::to_string(length) + " bytes";
+  e.args = registry_args(value_name, bytes, length, is_string);
   RegistryWrite w;
   w.slot = slot_of(ext);
   w.name = value_name;
   w.data.assign(bytes, bytes + length);
   w.status = injected(service, e).value_or(NO_ERROR);
+  e.args["status"] = status_name(w.status);
   registry_.push_back(w);
   notify(e);
   return w.status;
@@ -845,6 +950,7 @@ VP_STATUS Machine::vp_int10(PVOID ext, PVIDEO_X86_BIOS_ARGUMENTS arguments) {
   if (!arguments) stop("%s: null arguments", service);
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = "eax " + hex(arguments->Eax);
+  e.args = bios_registers(*arguments);
   bios_calls_.push_back({slot_of(ext), *arguments});
   if (auto f = injected(service, e)) {
     notify(e);

@@ -232,6 +232,8 @@ class Machine {
   void check_after_callback();
   TraceEvent &record(const char *service, int slot = -1);
   void notify(const TraceEvent &event);
+  // A marker in the trace where a callback begins or ends.
+  void mark(const char *callback, const char *phase, int slot, nlohmann::ordered_json args = {});
   // Counts the call; when the machine injects a fault into it, marks the
   // call's trace event and returns the fault's status.
   std::optional<VP_STATUS> injected(const char *service, TraceEvent &event);
@@ -266,6 +268,8 @@ class Machine {
   std::map<std::string, uint64_t> service_calls_;
   Trace trace_;
   uint64_t clock_us_ = 0;
+  int callback_slot_ = -1;
+  uintptr_t next_mapping_ = 0;  // where the next mapping is placed if that stretch is free  // the board whose callback runs, for the calls that name none
 
   const char *active_callback_ = nullptr;
   Irql irql_ = Irql::Passive;

@@ -21,6 +21,7 @@ std::string TraceEvent::brief() const {
 }
 
 std::string TraceEvent::brief_of_call() const {
+  if (is_marker()) return phase + " " + service;
   if (block == "cfg")
     return std::string(is_read ? "cfg-read " : "cfg-write ") + std::to_string(slot) + " " +
            hex(offset) + (is_read ? " -> " : " ") + hex(value);
@@ -30,20 +31,35 @@ std::string TraceEvent::brief_of_call() const {
              (repeat > 1 ? " (x " + std::to_string(repeat) + ")" : "");
     return std::string(width == 8 ? "write8 " : "write ") + location(*this) + " " + hex(value);
   }
-  if (service == "VideoPortStallExecution") return "stall " + std::to_string(value);
+  if (service == "VideoPortStallExecution")
+    return "stall " + std::to_string(value) + (repeat > 1 ? " (x " + std::to_string(repeat) + ")" : "");
   return detail.empty() ? service : service + " " + detail;
 }
 
 std::string TraceEvent::text() const {
   char head[64];
-  snprintf(head, sizeof head, "#%-6llu t=%-9llu ", static_cast<unsigned long long>(seq),
-           static_cast<unsigned long long>(time_us));
+  snprintf(head, sizeof head, "#%-6llu %9llu us  %-8s", static_cast<unsigned long long>(seq),
+           static_cast<unsigned long long>(time_us),
+           slot >= 0 ? ("slot " + std::to_string(slot)).c_str() : "");
   std::string s = head;
-  s += slot >= 0 ? "slot " + std::to_string(slot) + "  " : "         ";
-  s += service;
-  if (!block.empty()) s += " " + block + "+" + hex(offset);
-  if (!reg.empty()) s += " " + reg;
-  if (width != 0 || block == "cfg") s += is_read ? " -> " + hex(value) : " <- " + hex(value);
+  if (is_marker()) {
+    s += (phase == "begin" ? ">> " : "<< ") + service;
+    for (const auto &[name, field] : args.items())
+      s += "  " + name + " " + (field.is_string() ? field.get<std::string>() : field.dump());
+    return s;
+  }
+  char call[96];
+  snprintf(call, sizeof call, "%-31s", service.c_str());
+  s += call;
+  if (!block.empty()) {
+    char where[40];
+    snprintf(where, sizeof where, " %-10s %-18s", (block + "+" + hex(offset)).c_str(), reg.c_str());
+    s += where;
+  }
+  if (width != 0 || block == "cfg") s += is_read ? "-> " + hex(value) : "<- " + hex(value);
+  if (args.contains("dac_register"))
+    s += "  (DAC " + args["dac_index"].get<std::string>() + " " + args["dac_register"].get<std::string>() + ")";
+  if (service == "VideoPortStallExecution") s += " " + std::to_string(value) + " us";
   if (!detail.empty()) s += " " + detail;
   if (repeat > 1) s += " (x " + std::to_string(repeat) + ")";
   if (!fault.empty()) s += " FAULT: " + fault;
@@ -66,7 +82,11 @@ std::string TraceEvent::json() const {
     j["access"] = is_read ? "read" : "write";
     j["value"] = value;
   }
-  if (!detail.empty()) j["detail"] = detail;
+  if (is_marker()) j["phase"] = phase;
+  if (service == "VideoPortStallExecution") j["microseconds"] = value;
+  // Fields where the call has them; the words only where it has none.
+  if (!args.empty()) j["args"] = args;
+  else if (!detail.empty()) j["detail"] = detail;
   if (repeat > 1) j["repeat"] = repeat;
   if (!fault.empty()) j["fault"] = fault;
   return j.dump();

@@ -1,6 +1,8 @@
 // The ordered record of every video port service call of a machine.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,10 +21,17 @@ struct TraceEvent {
   bool is_read = false;
   uint64_t value = 0;     // value written, or value returned by a read
   std::string detail;     // arguments of other services, in words
-  uint64_t repeat = 1;    // identical reads in a row (a poll) are one event
+  // The same by name, as the JSON form gives them: registry data, BIOS
+  // registers, mapped ranges, the indexed DAC register a data write reaches.
+  nlohmann::ordered_json args = nlohmann::ordered_json::object();
+  // "begin" or "end" on a marker that brackets a driver callback (service
+  // is then the callback's name); empty on a service call.
+  std::string phase;
+  uint64_t repeat = 1;    // identical reads or stalls in a row are one event
   std::string fault;      // how the call failed when the machine injected a fault
 
-  // One line of text, as printed by the trace.
+  bool is_marker() const { return !phase.empty(); }
+  // One line of text in aligned columns, as printed by the trace.
   std::string text() const;
   // One JSON object on one line.
   std::string json() const;

@@ -50,7 +50,7 @@ std::vector<std::string> expected_initialisation(uint32_t config1, uint8_t mclk_
       "write8 DAC_INDEX_HIGH 0x0", "write8 DAC_INDEX_CONTROL 0x1", "write8 DAC_INDEX_LOW 0x15",
       "write8 DAC_INDEX_DATA " + hex(mclk_ref), "write8 DAC_INDEX_DATA " + hex(mclk_vco),
   };
-  t.insert(t.end(), 50, "stall 50");  // the memory-clock PLL needs 2.5 ms to lock
+  t.push_back("stall 50 (x 50)");  // the memory-clock PLL needs 2.5 ms to lock
   const std::vector<std::string> windows_and_report = {
       "write MW0_CTRL 0x0", "write MW0_SIZE " + hex(mw0_code), "write MW0_REG_200C 0x0",
       "write MW0_REG_2010 0x0", "write MW0_MASK 0xFFFFFFFF",

@@ -201,7 +201,7 @@ TEST(Discovery, BoardInTheLastSlotEndsTheScan) {
   EXPECT_EQ(m.find_calls()[1].status, ERROR_DEV_NOT_EXIST);
   // Once the scan has passed slot 31 a call touches the bus no more: the
   // last event is the first call's frame-buffer mapping.
-  EXPECT_EQ(m.trace().back().service, "VideoPortGetDeviceBase");
+  EXPECT_EQ(briefs(m.trace()).back().substr(0, 22), "VideoPortGetDeviceBase");
 }
 
 TEST(Discovery, BoardsInTheTwoHighestSlotsAreBothFound) {

@@ -327,7 +327,9 @@ TEST(Trace, EventsNameTheirRegistersInTextAndJson) {
   for (const auto &e : m.trace())
     if (e.reg == "COMMAND" && !e.is_read) command = &e;
   ASSERT_NE(command, nullptr);
-  EXPECT_THAT(command->text(), ::testing::HasSubstr("slot 3  VideoPortSetBusData cfg+0x4 COMMAND <- 0x2000003"));
+  EXPECT_THAT(command->text(), ::testing::MatchesRegex("#[0-9]+ +[0-9]+ us  slot 3  VideoPortSetBusData +"
+                                                       "cfg\\+0x4 +COMMAND +<- 0x2000003"));
+  EXPECT_THAT(stalls[1]->text(), ::testing::MatchesRegex("#[0-9]+ +50 us +VideoPortStallExecution +20 us"));
   const auto j = nlohmann::json::parse(command->json());
   EXPECT_EQ(j["service"], "VideoPortSetBusData");
   EXPECT_EQ(j["register"], "COMMAND");

@@ -56,7 +56,8 @@ inline HW_DEVICE_EXTENSION &extension_of(Machine &m, size_t adapter) {
   return *static_cast<HW_DEVICE_EXTENSION *>(m.adapters().at(adapter).extension);
 }
 
-// The trace in its brief form, keeping the events a filter accepts.
+// The service calls of a trace in their brief form, keeping the events a
+// filter accepts; the markers around callbacks are left out.
 inline std::vector<std::string> briefs(
     const host::Trace &trace,
     const std::function<bool(const host::TraceEvent &)> &keep = [](const host::TraceEvent &) {
@@ -64,7 +65,7 @@ inline std::vector<std::string> briefs(
     }) {
   std::vector<std::string> out;
   for (const auto &e : trace)
-    if (keep(e)) out.push_back(e.brief());
+    if (!e.is_marker() && keep(e)) out.push_back(e.brief());
   return out;
 }
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "platform/video_port_interface.h"
@@ -217,16 +218,131 @@ TEST(Cli, RequestBuffersDefaultToWhatTheReplyNeedsAndHaveABound) {
   EXPECT_EQ(sim("request QUERY_CURRENT_MODE --out-len 65536").status, 0);
 }
 
-TEST_F(Scratch, TraceIsWrittenAsJsonLinesOrText) {
-  ASSERT_EQ(sim("boot --trace t.jsonl", dir).status, 0);
-  std::ifstream lines(dir / "t.jsonl");
-  std::string first;
-  std::getline(lines, first);
-  EXPECT_EQ(json::parse(first)["service"], "VideoPortZeroMemory");
-  ASSERT_EQ(sim("boot --trace t.txt --trace-format text", dir).status, 0);
-  std::ifstream text(dir / "t.txt");
-  const std::string all((std::istreambuf_iterator<char>(text)), std::istreambuf_iterator<char>());
-  EXPECT_THAT(all, HasSubstr("VideoPortReadPortUlong io+0x18 CONFIG1 -> 0x400"));
+std::string file_text(const fs::path &path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<json> json_lines(const fs::path &path) {
+  std::vector<json> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+  return lines;
+}
+
+TEST_F(Scratch, TraceShowsWhichRequestCausedWhichWritesAsAnEmulatorWriterNeedsThem) {
+  ASSERT_EQ(sim("set-mode 1024x768x8 --trace t.txt --trace-format text", dir).status, 0);
+  const std::string text = file_text(dir / "t.txt");
+  // Markers around every callback and request, with lengths, status and Information.
+  EXPECT_THAT(text, ::testing::ContainsRegex(
+                        "#[0-9]+ +[0-9]+ us  slot 3  >> HwStartIO  board 0  request "
+                        "IOCTL_VIDEO_SET_CURRENT_MODE  input_length 4  output_length 0\n"));
+  EXPECT_THAT(text, ::testing::ContainsRegex("<< HwStartIO  request IOCTL_VIDEO_SET_CURRENT_MODE  status "
+                                             "NO_ERROR  information null\n"));
+  EXPECT_THAT(text, HasSubstr(">> DriverEntry"));
+  EXPECT_THAT(text, HasSubstr("<< HwInitialize  returned TRUE"));
+  // The DAC's indexed registers by name; stalls with their length, board and count.
+  EXPECT_THAT(text, ::testing::ContainsRegex("slot 3  VideoPortWriteRegisterUchar +reg\\+0x18 +DAC_INDEX_DATA +"
+                                             "<- 0x6  \\(DAC 0x15 DAC_MCLK_REF_DIV\\)"));
+  EXPECT_THAT(text, ::testing::ContainsRegex("slot 3  VideoPortStallExecution +50 us \\(x 50\\)"));
+  EXPECT_THAT(text, ::testing::ContainsRegex("slot 3  VideoPortReadPortUlong +io\\+0x18 +CONFIG1 +-> 0x400"));
+
+  ASSERT_EQ(sim("request RESET_DEVICE --trace t.jsonl", dir).status, 0);
+  const auto events = json_lines(dir / "t.jsonl");
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front()["service"], "DriverEntry");
+  EXPECT_EQ(events.front()["phase"], "begin");
+  bool registry = false, bios = false;
+  for (const auto &e : events) {
+    EXPECT_FALSE(e.contains("detail")) << e.dump() << ": fields, not words";
+    if (e["service"] == "VideoPortSetRegistryParameters" && e["slot"] == 3 &&
+        e["args"]["name"] == "HardwareInformation.MemorySize") {
+      registry = true;
+      EXPECT_EQ(e["args"]["type"], "REG_DWORD");
+      EXPECT_EQ(e["args"]["data"], 0x400000);
+    }
+    if (e["service"] == "VideoPortInt10") {
+      bios = true;
+      EXPECT_EQ(e["args"]["eax"], "0x3");
+      EXPECT_EQ(e["args"]["ebx"], "0x0");
+    }
+  }
+  EXPECT_TRUE(registry);
+  EXPECT_TRUE(bios);
+}
+
+TEST_F(Scratch, TraceFilterNarrowsTheTraceByBoardSlotServiceAndRegister) {
+  ASSERT_EQ(sim("--trace t.jsonl --trace-filter slot=9,register=DAC_MCLK_*", dir).status, 0);
+  const auto dac = json_lines(dir / "t.jsonl");
+  ASSERT_FALSE(dac.empty());
+  for (const auto &e : dac) {
+    EXPECT_EQ(e["slot"], 9);
+    EXPECT_THAT(e["args"]["dac_register"].get<std::string>(), ::testing::StartsWith("DAC_MCLK_"));
+  }
+  ASSERT_EQ(sim("--trace t.jsonl --trace-filter board=0,service=Hw*,service=VideoPortInt10 request RESET_DEVICE",
+                dir).status, 0);
+  std::set<std::string> services;
+  for (const auto &e : json_lines(dir / "t.jsonl")) {
+    EXPECT_EQ(e["slot"], 3);
+    services.insert(e["service"]);
+  }
+  EXPECT_THAT(services, ::testing::ElementsAre("HwFindAdapter", "HwInitialize", "HwStartIO", "VideoPortInt10"));
+  for (const char *bad : {"colour=red", "slot=32", "slot", "board=x"}) {
+    const SimRun r = sim(std::string("--trace t.jsonl --trace-filter ") + bad, dir);
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_THAT(r.err, HasSubstr("--trace-filter")) << bad;
+  }
+  EXPECT_EQ(sim("--trace-filter slot=3 boot", dir).status, 2);
+}
+
+TEST_F(Scratch, ScriptSendsRequestsInTurnToOneMachine) {
+  write("mode.bin", std::string("\x19\0\0\0", 4));
+  write("s.txt", "# a mode, then the question\n"
+                 "SET_CURRENT_MODE --in @mode.bin\n"
+                 "\n"
+                 "QUERY_CURRENT_MODE   # what is set now\n"
+                 "MAP_VIDEO_MEMORY --in 0000000000000000\n"
+                 "QUERY_NUM_AVAIL_MODES --board 1\n");
+  const SimRun r = sim("--json script s.txt --check-status", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  ASSERT_EQ(j["requests"].size(), 4u);
+  EXPECT_EQ(j["requests"][1]["line"], 4);
+  EXPECT_EQ(j["requests"][1]["decoded"][0]["mode"], "1024x768x16@60");
+  EXPECT_EQ(j["requests"][3]["slot"], 9);
+  // The same run shows the same addresses.
+  EXPECT_EQ(sim("script s.txt", dir).out, sim("script s.txt", dir).out);
+  EXPECT_THAT(sim("script s.txt", dir).out, HasSubstr("line 4: IOCTL_VIDEO_QUERY_CURRENT_MODE (0x230408) on board 0, "
+                                                       "slot 3: NO_ERROR, Information 80"));
+
+  write("bad.txt", "SET_CURRENT_MODE --in ff000000\n");
+  EXPECT_EQ(sim("script bad.txt", dir).status, 0);
+  EXPECT_EQ(sim("script bad.txt --check-status", dir).status, 1);
+  EXPECT_EQ(sim("request SET_CURRENT_MODE --in ff000000 --check-status", dir).status, 1);
+  write("typo.txt", "QUERY_CURRENT_MODE\nSET_MODE\n");
+  const SimRun typo = sim("script typo.txt --trace t.txt", dir);
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_THAT(typo.err, HasSubstr("typo.txt line 2: request code \"SET_MODE\""));
+  EXPECT_EQ(typo.out, "") << "nothing runs when a line is wrong";
+  write("option.txt", "QUERY_CURRENT_MODE --board 40\n");
+  EXPECT_THAT(sim("script option.txt", dir).err, HasSubstr("option.txt line 1: --board 40: give a number from 0 to 31"));
+  EXPECT_EQ(sim("request SET_CURRENT_MODE --in @missing.bin", dir).status, 2);
+}
+
+TEST_F(Scratch, MachineCheckShowsAFileWithEveryDefaultFilledIn) {
+  write("m.json", R"({"boards": [{"slot": 5, "variant_code": 8}]})");
+  const SimRun text = sim("machine --check m.json", dir);
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_THAT(text.out, HasSubstr("m.json: a valid machine file: 1 board(s), 0 fault(s)"));
+  EXPECT_THAT(text.out, HasSubstr("slot 5: 0x1F3A:0x4B21, variant code 8 (DRAM board with an RGB526), 4 MiB"));
+  const json j = json::parse(sim("--json machine --check m.json", dir).out);
+  EXPECT_EQ(j["boards"][0]["memory_mib"], 4);
+  EXPECT_EQ(j["boards"][0]["bars"][5]["io"], true);
+  write("bad.json", R"({"boards": [{"slot": 5, "slot": 6}]})");
+  const SimRun bad = sim("machine --check bad.json", dir);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("$.boards[0].slot: given twice"));
+  EXPECT_EQ(sim("machine", dir).status, 2);
 }
 
 TEST_F(Scratch, OutputsThatCannotBeWrittenFailWithTheReasonAndBadUsageWritesNothing) {
@@ -554,7 +670,7 @@ TEST_F(Scratch, UsageErrorsSpeakInTheProgramsVoiceAndNameWhatIsAllowed) {
   const SimRun unknown = sim("mdoes");
   EXPECT_EQ(unknown.status, 2);
   EXPECT_THAT(unknown.err, HasSubstr("torvic-sim: The following argument was not expected: mdoes"));
-  EXPECT_THAT(unknown.err, HasSubstr("the subcommands are: demo boot modes set-mode request sweep machine"));
+  EXPECT_THAT(unknown.err, HasSubstr("the subcommands are: demo boot modes set-mode request script sweep machine"));
   EXPECT_THAT(unknown.err, HasSubstr("did you mean modes?"));
   EXPECT_THAT(sim("frobnicate").err, ::testing::Not(HasSubstr("did you mean")));
   for (const char *board : {"-1", "99999999999999999999", "x"}) {

@@ -39,134 +39,6 @@ using host::Machine;
 using host::narrow;
 using nlohmann::ordered_json;
 
-std::string hex_bytes(const std::vector<uint8_t> &bytes) {
-  std::ostringstream s;
-  for (size_t i = 0; i < bytes.size(); i++) {
-    if (i && i % 16 == 0) s << "\n";
-    else if (i) s << " ";
-    s << std::hex << std::uppercase;
-    s.width(2);
-    s.fill('0');
-    s << int(bytes[i]);
-  }
-  return s.str();
-}
-
-// ---- Raw requests -------------------------------------------------------------------------
-
-const std::map<std::string, ULONG> &request_codes() {
-  static const std::map<std::string, ULONG> codes = {
-      {"QUERY_AVAIL_MODES", IOCTL_VIDEO_QUERY_AVAIL_MODES},
-      {"QUERY_NUM_AVAIL_MODES", IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES},
-      {"QUERY_CURRENT_MODE", IOCTL_VIDEO_QUERY_CURRENT_MODE},
-      {"SET_CURRENT_MODE", IOCTL_VIDEO_SET_CURRENT_MODE},
-      {"RESET_DEVICE", IOCTL_VIDEO_RESET_DEVICE},
-      {"SET_COLOR_REGISTERS", IOCTL_VIDEO_SET_COLOR_REGISTERS},
-      {"MAP_VIDEO_MEMORY", IOCTL_VIDEO_MAP_VIDEO_MEMORY},
-      {"UNMAP_VIDEO_MEMORY", IOCTL_VIDEO_UNMAP_VIDEO_MEMORY},
-      {"QUERY_PUBLIC_ACCESS_RANGES", IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES},
-      {"FREE_PUBLIC_ACCESS_RANGES", IOCTL_VIDEO_FREE_PUBLIC_ACCESS_RANGES},
-      {"SHARE_VIDEO_MEMORY", IOCTL_VIDEO_SHARE_VIDEO_MEMORY},
-      {"UNSHARE_VIDEO_MEMORY", IOCTL_VIDEO_UNSHARE_VIDEO_MEMORY},
-      {"TORVIC_STALL", IOCTL_TORVIC_STALL},
-      {"TORVIC_QUERY_NUM_BOARDS", IOCTL_TORVIC_QUERY_NUM_BOARDS},
-  };
-  return codes;
-}
-
-ULONG parse_request_code(const std::string &text) {
-  std::string name = text;
-  for (const char *prefix : {"IOCTL_VIDEO_", "IOCTL_"})
-    if (name.rfind(prefix, 0) == 0) name = name.substr(strlen(prefix));
-  if (auto it = request_codes().find(name); it != request_codes().end()) return it->second;
-  try {
-    size_t used = 0;
-    const unsigned long long v = std::stoull(text, &used, 0);
-    if (used == text.size() && v <= 0xFFFFFFFFull) return static_cast<ULONG>(v);
-  } catch (const std::exception &) {
-  }
-  std::string names;
-  for (const auto &[n, code] : request_codes()) names += " " + n;
-  throw InputError("request code \"" + text + "\": give a number (0x230404) or a name:" + names);
-}
-
-// What the reply of a known request needs. The mode list is as long as the
-// board's count of modes, which the driver is asked for first.
-ULONG reply_length(Machine &m, size_t board, ULONG code) {
-  switch (code) {
-    case IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: return sizeof(VIDEO_NUM_MODES);
-    case IOCTL_VIDEO_QUERY_AVAIL_MODES:
-      return DisplayClient(m, board).num_modes() * ULONG{sizeof(VIDEO_MODE_INFORMATION)};
-    case IOCTL_VIDEO_QUERY_CURRENT_MODE: return sizeof(VIDEO_MODE_INFORMATION);
-    case IOCTL_VIDEO_MAP_VIDEO_MEMORY: return sizeof(VIDEO_MEMORY_INFORMATION);
-    case IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES: return DisplayClient::kPublicRangesLength;
-    case IOCTL_VIDEO_SHARE_VIDEO_MEMORY: return sizeof(VIDEO_SHARE_MEMORY_INFORMATION);
-    case IOCTL_TORVIC_QUERY_NUM_BOARDS: return sizeof(ULONG);
-    default: return 0;
-  }
-}
-
-std::vector<uint8_t> parse_hex(const std::string &text) {
-  std::string digits;
-  for (char c : text)
-    if (!isspace(static_cast<unsigned char>(c))) digits += c;
-  if (digits.rfind("0x", 0) == 0) digits = digits.substr(2);
-  if (digits.size() % 2 != 0 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-    throw InputError("--in \"" + text + "\": write the input bytes as pairs of hex digits, "
-                     "in memory order (for example 19000000 for the ULONG 25)");
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < digits.size(); i += 2)
-    bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
-
-// The reply decoded for the requests whose records are known.
-ordered_json decode_reply(ULONG code, const std::vector<uint8_t> &out) {
-  using host::record_at;
-  ordered_json j;
-  switch (code) {
-    case IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: {
-      const auto n = record_at<VIDEO_NUM_MODES>(out);
-      j = {{"NumModes", n.NumModes}, {"ModeInformationLength", n.ModeInformationLength}};
-      break;
-    }
-    case IOCTL_VIDEO_QUERY_AVAIL_MODES:
-    case IOCTL_VIDEO_QUERY_CURRENT_MODE:
-      j = ordered_json::array();
-      for (size_t at = 0; at + sizeof(VIDEO_MODE_INFORMATION) <= out.size(); at += sizeof(VIDEO_MODE_INFORMATION))
-        j.push_back(mode_json(record_at<VIDEO_MODE_INFORMATION>(out, at)));
-      break;
-    case IOCTL_VIDEO_MAP_VIDEO_MEMORY: {
-      const auto v = record_at<VIDEO_MEMORY_INFORMATION>(out);
-      j = {{"VideoRamBase", hex(reinterpret_cast<uintptr_t>(v.VideoRamBase))},
-           {"VideoRamLength", v.VideoRamLength},
-           {"FrameBufferBase", hex(reinterpret_cast<uintptr_t>(v.FrameBufferBase))},
-           {"FrameBufferLength", v.FrameBufferLength}};
-      break;
-    }
-    case IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES:
-      j = ordered_json::array();
-      for (size_t at = 0; at + sizeof(VIDEO_PUBLIC_ACCESS_RANGES) <= out.size(); at += sizeof(VIDEO_PUBLIC_ACCESS_RANGES)) {
-        const auto r = record_at<VIDEO_PUBLIC_ACCESS_RANGES>(out, at);
-        j.push_back({{"InIoSpace", r.InIoSpace}, {"MappedInIoSpace", r.MappedInIoSpace},
-                     {"VirtualAddress", hex(reinterpret_cast<uintptr_t>(r.VirtualAddress))}});
-      }
-      break;
-    case IOCTL_VIDEO_SHARE_VIDEO_MEMORY: {
-      const auto s = record_at<VIDEO_SHARE_MEMORY_INFORMATION>(out);
-      j = {{"SharedViewOffset", s.SharedViewOffset}, {"SharedViewSize", s.SharedViewSize},
-           {"VirtualAddress", hex(reinterpret_cast<uintptr_t>(s.VirtualAddress))}};
-      break;
-    }
-    case IOCTL_TORVIC_QUERY_NUM_BOARDS:
-      j = {{"boards", record_at<ULONG>(out)}};
-      break;
-    default:
-      break;
-  }
-  return j;
-}
-
 // ---- Sweep ----------------------------------------------------------------------------------
 
 struct SweepRow {
@@ -284,46 +156,6 @@ int run_set_mode(const GlobalOptions &o, const SetModeOptions &set) {
   return 0;
 }
 
-int run_request(const GlobalOptions &o, const RequestOptions &r) {
-  const ULONG code = parse_request_code(r.code);
-  const std::vector<uint8_t> input = parse_hex(r.input_hex);
-  if (input.size() > kMaxRequestBuffer)
-    throw InputError("--in: " + std::to_string(input.size()) + " bytes; at most " +
-                     std::to_string(kMaxRequestBuffer));
-  if (r.output_length && *r.output_length > kMaxRequestBuffer)
-    throw InputError("--out-len " + std::to_string(*r.output_length) + ": at most " +
-                     std::to_string(kMaxRequestBuffer) + " bytes");
-  Session s(o);
-  s.require_board(r.board);
-  const ULONG output_length = r.output_length ? static_cast<ULONG>(*r.output_length)
-                                              : reply_length(s.machine(), r.board, code);
-  const auto reply = s.machine().request(r.board, code, input, output_length);
-  ordered_json j;
-  j["board"] = r.board;
-  j["slot"] = s.machine().adapters()[r.board].slot;
-  j["code"] = hex(code);
-  j["returned"] = reply.returned ? "TRUE" : "FALSE";
-  j["status"] = status_name(reply.status);
-  if (reply.information_written) j["information"] = reply.information;
-  else j["information"] = nullptr;
-  j["output"] = hex_bytes(reply.output);
-  const size_t reported = reply.information_written ? std::min<size_t>(reply.information, reply.output.size()) : 0;
-  if (reply.status == NO_ERROR) {
-    const ordered_json decoded = decode_reply(code, {reply.output.begin(), reply.output.begin() + long(reported)});
-    if (!decoded.is_null()) j["decoded"] = decoded;
-  }
-  if (o.json) {
-    emit(o, j, &s);
-    return 0;
-  }
-  std::cout << "request " << j["code"].get<std::string>() << " on board " << r.board << ": "
-            << j["status"].get<std::string>() << ", Information "
-            << (reply.information_written ? std::to_string(reply.information) : std::string("not written")) << "\n";
-  if (!reply.output.empty()) std::cout << "output (" << reply.output.size() << " bytes):\n" << hex_bytes(reply.output) << "\n";
-  if (j.contains("decoded")) std::cout << "decoded:\n" << j["decoded"].dump(2) << "\n";
-  return 0;
-}
-
 int run_sweep(const GlobalOptions &o, const SweepOptions &only) {
   if (!o.machine_file.empty())
     throw InputError("--machine: the sweep builds its own machine for every variant and memory size; "
@@ -407,6 +239,34 @@ int run_sweep(const GlobalOptions &o, const SweepOptions &only) {
 int run_machine_default(const GlobalOptions &o) {
   (void)o;
   std::cout << machine_to_json(host::default_machine()).dump(2) << "\n";
+  return 0;
+}
+
+int run_machine_check(const GlobalOptions &o, const std::string &file) {
+  const host::MachineConfig config = load_machine_file(file);
+  if (o.json) {
+    std::cout << machine_to_json(config).dump(2) << "\n";
+    return 0;
+  }
+  std::cout << file << ": a valid machine file: " << config.boards.size() << " board(s), "
+            << config.faults.size() << " fault(s)\n";
+  for (const auto &b : config.boards) {
+    std::cout << "  slot " << b.slot << ": " << hex(b.vendor_id) << ":" << hex(b.device_id) << ", variant code "
+              << b.variant_code << " (" << variant_name(b.variant_code) << "), " << b.memory_size / host::kMiB
+              << " MiB, command " << hex(b.command_power_on) << "\n";
+    for (int i = 0; i < host::kNumBars; i++) {
+      const host::BarConfig &bar = b.bars[i];
+      if (!bar.implemented) continue;
+      std::cout << "    " << (i == host::kRomBar ? std::string("ROM ") : "BAR" + std::to_string(i)) << "  "
+                << (i == host::kRomBar ? "rom   " : bar.io ? "io    " : "memory") << "  size " << hex(bar.size)
+                << "  at " << hex(bar.power_on_address) << (bar.prefetchable ? "  prefetchable" : "") << "\n";
+    }
+    std::cout << "    power-on: config2 " << hex(b.config2_power_on) << ", config3 " << hex(b.config3_power_on)
+              << ", vga_ctrl " << hex(b.vga_ctrl_power_on) << ", engine busy for " << b.engine.busy_reads
+              << " reads\n";
+  }
+  for (const auto &f : config.faults)
+    std::cout << "  fault: call " << f.call << " of " << f.service << "\n";
   return 0;
 }
 

@@ -16,6 +16,7 @@ struct GlobalOptions {
   std::string driver_file;   // empty: the host build of the driver
   std::string trace_file;
   std::string trace_format = "json";
+  std::string trace_filter;  // empty: every event
   bool json = false;
 };
 
@@ -42,6 +43,14 @@ struct RequestOptions {
   std::string input_hex;
   // Absent: the size the reply of a known request needs, else 0.
   std::optional<uint64_t> output_length;
+  bool check_status = false;  // exit 1 when the driver answers other than NO_ERROR
+};
+
+// A sequence of requests to one booted machine, one a line of FILE ("-":
+// standard input), each written as `request` takes it on the command line.
+struct ScriptOptions {
+  std::string file;
+  bool check_status = false;  // exit 1 when any request is answered other than NO_ERROR
 };
 
 // An output (standard output, a trace, a picture) that could not be written;
@@ -70,7 +79,10 @@ int run_boot(const GlobalOptions &options);
 int run_modes(const GlobalOptions &options, std::optional<size_t> board);
 int run_set_mode(const GlobalOptions &options, const SetModeOptions &set);
 int run_request(const GlobalOptions &options, const RequestOptions &request);
+int run_script(const GlobalOptions &options, const ScriptOptions &script);
 int run_sweep(const GlobalOptions &options, const SweepOptions &only);
 int run_machine_default(const GlobalOptions &options);
+// Reads a machine file as --machine would, and shows it with every default.
+int run_machine_check(const GlobalOptions &options, const std::string &file);
 
 }  // namespace torvic::sim

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "trace_filter.h"
 #include "host/machine.h"
 #include "machine_file.h"
 
@@ -82,6 +83,11 @@ int main(int argc, char **argv) {
   auto *trace_format = app.add_option("--trace-format", o.trace_format,
                                       "json (one object a line) or text, for --trace")
                            ->check(CLI::IsMember({"json", "text"}));
+  auto *trace_filter =
+      app.add_option("--trace-filter", o.trace_filter,
+                     "keep only these events in the trace: board=N, slot=N, service=PATTERN, "
+                     "register=PATTERN, separated by commas (for example slot=3,register=DAC_*)")
+          ->type_name("TERMS");
   app.add_flag("--json", o.json, "machine-readable output");
 
   std::string out_dir = ".";
@@ -118,12 +124,26 @@ int main(int argc, char **argv) {
       ->type_name("CODE")
       ->required();
   add_board_option(raw, request.board, "board number (0 is the first found)");
-  raw->add_option("--in", request.input_hex, "input bytes in hex, in memory order, at most 65536")
+  raw->add_option("--in", request.input_hex,
+                  "input bytes in hex, in memory order, or @FILE for the bytes of a file; at most 65536")
       ->type_name("HEX");
   raw->add_option("--out-len", request.output_length,
                   "output buffer length in bytes, at most 65536 (default: what the reply of a "
                   "known request needs, 0 for the others)")
       ->type_name("N");
+  raw->add_flag("--check-status", request.check_status,
+                "exit with status 1 when the driver answers other than NO_ERROR");
+  ScriptOptions script;
+  auto *script_command = app.add_subcommand(
+      "script", "send the requests of FILE, one a line, to one booted machine, in order");
+  script_command
+      ->add_option("file", script.file,
+                   "one request a line, as `request` takes it: CODE [--board N] [--in HEX|@FILE] "
+                   "[--out-len N]; # starts a comment; - reads standard input")
+      ->type_name("FILE")
+      ->required();
+  script_command->add_flag("--check-status", script.check_status,
+                           "exit with status 1 when the driver answers any request other than NO_ERROR");
   auto *sweep = app.add_subcommand("sweep", "set every mode of every variant and memory size and check the monitor");
   SweepOptions sweep_only;
   sweep->add_option("--variant", sweep_only.variants, "only these variants: rgb526, rgb528, dram (repeatable)")
@@ -133,8 +153,16 @@ int main(int argc, char **argv) {
       ->check(CLI::IsMember({2u, 4u, 8u}))
       ->type_name("MIB");
   bool print_default = false;
-  auto *machine = app.add_subcommand("machine", "machine files");
-  machine->add_flag("--default", print_default, "print the embedded default machine as a JSON file")->required();
+  std::string check_file;
+  auto *machine = app.add_subcommand("machine", "machine files: the default one, or check one of yours");
+  auto *default_flag =
+      machine->add_flag("--default", print_default, "print the embedded default machine as a JSON file");
+  auto *check_option = machine->add_option("--check", check_file,
+                                           "check FILE and print the machine it describes, every default "
+                                           "filled in (with --json, as a machine file)")
+                           ->type_name("FILE");
+  default_flag->excludes(check_option);
+  machine->require_option(1);
   app.require_subcommand(0, 1);
   // Each subcommand's help names the options every subcommand takes.
   std::string globals = "\nOptions of torvic-sim itself, given before or after the subcommand:\n";
@@ -163,12 +191,16 @@ int main(int argc, char **argv) {
                        app.get_subcommands()[0]->get_name() + " writes none");
     if (trace_format->count() && !trace->count())
       throw InputError("--trace-format says how to write the trace: give --trace FILE too");
+    if (trace_filter->count() && !trace->count())
+      throw InputError("--trace-filter narrows the trace: give --trace FILE too");
+    TraceFilter{o.trace_filter};  // refuses terms it cannot read, before anything runs
     if (*boot) status = run_boot(o);
     else if (*modes) status = run_modes(o, modes_board);
     else if (*set_mode) status = run_set_mode(o, set);
     else if (*raw) status = run_request(o, request);
+    else if (*script_command) status = run_script(o, script);
     else if (*sweep) status = run_sweep(o, sweep_only);
-    else if (*machine) status = run_machine_default(o);
+    else if (*machine) status = check_option->count() ? run_machine_check(o, check_file) : run_machine_default(o);
     else if (display == "framebuf") status = run_demo_framebuf(o, out_dir, inf_file);
     else if (inf_option->count())
       throw InputError("--inf is the install file of --display framebuf; give that too");

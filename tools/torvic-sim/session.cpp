@@ -14,6 +14,7 @@
 #include "host/display_client.h"
 #include "host/text.h"
 #include "machine_file.h"
+#include "trace_filter.h"
 
 namespace torvic::sim {
 
@@ -46,18 +47,6 @@ std::string &trace_error_text() {
 
 }  // namespace
 
-std::string status_name(VP_STATUS status) {
-  switch (status) {
-    case NO_ERROR: return "NO_ERROR";
-    case ERROR_INVALID_FUNCTION: return "ERROR_INVALID_FUNCTION";
-    case ERROR_NOT_ENOUGH_MEMORY: return "ERROR_NOT_ENOUGH_MEMORY";
-    case ERROR_DEV_NOT_EXIST: return "ERROR_DEV_NOT_EXIST";
-    case ERROR_INVALID_PARAMETER: return "ERROR_INVALID_PARAMETER";
-    case ERROR_INSUFFICIENT_BUFFER: return "ERROR_INSUFFICIENT_BUFFER";
-    case ERROR_MORE_DATA: return "ERROR_MORE_DATA";
-    default: return hex(static_cast<uint32_t>(status));
-  }
-}
 
 std::string variant_name(uint16_t code) {
   if (code == 10 || code == 11) return "RGB528 video-RAM board";
@@ -254,9 +243,12 @@ void Session::write_trace() {
   // A run refused for bad input writes nothing; one the verifier stopped
   // keeps the trace that led there.
   if (std::uncaught_exceptions() > 0 && !machine_.stopped()) return;
+  const TraceFilter filter(options_.trace_filter);
+  std::vector<int> board_slots;
+  for (const auto &a : machine_.adapters()) board_slots.push_back(a.slot);
   std::ofstream out(options_.trace_file);
   for (const auto &e : machine_.trace())
-    out << (options_.trace_format == "text" ? e.text() : e.json()) << '\n';
+    if (filter.keeps(e, board_slots)) out << (options_.trace_format == "text" ? e.text() : e.json()) << '\n';
   out.close();
   if (!out) trace_error_text() = "--trace " + options_.trace_file + ": " + strerror(errno);
 }

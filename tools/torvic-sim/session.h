@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "host/machine.h"
 #include "host/monitor.h"
+#include "host/request_names.h"
 #include "host/test_pattern.h"
 
 namespace torvic::sim {
@@ -17,7 +18,7 @@ namespace torvic::sim {
 using host::Machine;
 using nlohmann::ordered_json;
 
-std::string status_name(VP_STATUS status);
+using host::status_name;
 std::string variant_name(uint16_t code);
 std::string mode_label(const VIDEO_MODE_INFORMATION &m);
 

@@ -1,0 +1,66 @@
+#include "trace_filter.h"
+
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "machine_file.h"
+
+namespace torvic::sim {
+
+namespace {
+
+int small_number(const std::string &term, const std::string &text) {
+  size_t used = 0;
+  int v = -1;
+  try {
+    v = std::stoi(text, &used);
+  } catch (const std::exception &) {
+  }
+  if (used != text.size() || v < 0 || v > 31)
+    throw InputError("--trace-filter " + term + ": give a number from 0 to 31");
+  return v;
+}
+
+bool matches_any(const std::vector<std::string> &patterns, const std::string &text) {
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [&](const std::string &p) { return fnmatch(p.c_str(), text.c_str(), 0) == 0; });
+}
+
+}  // namespace
+
+TraceFilter::TraceFilter(const std::string &spec) {
+  std::stringstream terms(spec);
+  for (std::string term; std::getline(terms, term, ',');) {
+    const auto eq = term.find('=');
+    const std::string key = term.substr(0, eq), value = eq == std::string::npos ? "" : term.substr(eq + 1);
+    if (eq == std::string::npos || value.empty())
+      throw InputError("--trace-filter \"" + term + "\": write KEY=VALUE with KEY board, slot, service or "
+                       "register, for example slot=3,service=VideoPortWrite*");
+    if (key == "slot") slots_.push_back(small_number(term, value));
+    else if (key == "board") boards_.push_back(small_number(term, value));
+    else if (key == "service") services_.push_back(value);
+    else if (key == "register") registers_.push_back(value);
+    else
+      throw InputError("--trace-filter \"" + term + "\": " + key +
+                       " is not a key; the keys are board, slot, service and register");
+  }
+}
+
+bool TraceFilter::keeps(const host::TraceEvent &e, const std::vector<int> &board_slots) const {
+  if (!slots_.empty() && std::find(slots_.begin(), slots_.end(), e.slot) == slots_.end()) return false;
+  if (!boards_.empty() && std::none_of(boards_.begin(), boards_.end(), [&](int b) {
+        return b < static_cast<int>(board_slots.size()) && board_slots[size_t(b)] == e.slot;
+      }))
+    return false;
+  if (!services_.empty() && !matches_any(services_, e.service)) return false;
+  if (!registers_.empty()) {
+    const std::string dac = e.args.contains("dac_register") ? e.args["dac_register"].get<std::string>() : "";
+    if (!(matches_any(registers_, e.reg) && !e.reg.empty()) && !(!dac.empty() && matches_any(registers_, dac)))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace torvic::sim

@@ -1,0 +1,29 @@
+// --trace-filter: which trace events to keep, by board, slot, service and
+// register, the way an emulator's trace events are narrowed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/trace.h"
+
+namespace torvic::sim {
+
+class TraceFilter {
+ public:
+  TraceFilter() = default;
+  // Terms KEY=VALUE separated by commas; KEY is board, slot, service or
+  // register, and service and register take shell patterns (VideoPortWrite*,
+  // DAC_*). Terms of one key are alternatives; different keys must all hold.
+  // InputError for a term it cannot read.
+  explicit TraceFilter(const std::string &spec);
+
+  // board_slots[i] is the slot of the driver's board i.
+  bool keeps(const host::TraceEvent &e, const std::vector<int> &board_slots) const;
+
+ private:
+  std::vector<int> slots_, boards_;
+  std::vector<std::string> services_, registers_;
+};
+
+}  // namespace torvic::sim
