@@ -677,7 +677,7 @@ Mapping &Machine::add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io
   if (!next_mapping_) next_mapping_ = kFirstMapping;
   auto m = std::make_unique<Mapping>();
   m->reservation = std::make_unique<Reservation>(length, reinterpret_cast<void *>(next_mapping_));
-  next_mapping_ += (length + 2 * kMiB - 1) / kMiB * kMiB;  // a gap of at least 1 MiB between them
+  next_mapping_ += static_cast<uintptr_t>((length + 2 * kMiB - 1) / kMiB * kMiB);  // 1 MiB or more apart
   m->virt = m->reservation->base();
   m->length = length;
   m->phys = phys;

@@ -209,7 +209,7 @@ RequestOptions script_line(const std::string &where, const std::string &line) {
         throw InputError(where + ": " + w[i] + " " + value + ": give a number from 0 to " + std::to_string(most));
       return v;
     };
-    if (w[i] == "--board") r.board = number(31);
+    if (w[i] == "--board") r.board = static_cast<size_t>(number(31));
     else if (w[i] == "--in") r.input_hex = value;
     else if (w[i] == "--out-len") r.output_length = number(kMaxRequestBuffer);
     else throw InputError(where + ": " + w[i] + " is not a request option; they are --board, --in and --out-len");
