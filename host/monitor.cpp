@@ -6,7 +6,8 @@ namespace torvic::host {
 
 namespace {
 constexpr uint32_t kCrtcStartAddr = 0x28, kCrtcPitch = 0x2C, kCrtcHActive = 0x30,
-                   kCrtcHBlank = 0x34, kCrtcVActive = 0x40, kCrtcVBlank = 0x44,
+                   kCrtcHBlank = 0x34, kCrtcHFrontPorch = 0x38, kCrtcHSync = 0x3C,
+                   kCrtcVActive = 0x40, kCrtcVBlank = 0x44, kCrtcVFrontPorch = 0x48, kCrtcVSync = 0x4C,
                    kCrtcSyncControl = 0x58, kCrtcControl = 0x5C;
 constexpr uint32_t kVgaCtrl = 0x30, kVgaBits = 0x0D, kCrtcGraphics = 0x100;
 constexpr uint8_t kPixelFormatIndex = 0x0A, kPclkVcoIndex = 0x20, kPclkRefIndex = 0x21;
@@ -49,6 +50,16 @@ MonitorTiming decode_monitor(const Board &board) {
   t.total_width = (board.reg(kCrtcHActive) + board.reg(kCrtcHBlank)) * per_word;
   t.height = board.reg(kCrtcVActive);
   t.total_height = board.reg(kCrtcVActive) + board.reg(kCrtcVBlank);
+  // A porch and sync that overrun the blanking leave no back porch: 0.
+  auto back_porch = [](uint32_t blank, uint32_t front, uint32_t sync) {
+    return blank > front + sync ? blank - front - sync : 0;
+  };
+  t.h_front_porch = board.reg(kCrtcHFrontPorch) * per_word;
+  t.h_sync = board.reg(kCrtcHSync) * per_word;
+  t.h_back_porch = back_porch(t.total_width - t.width, t.h_front_porch, t.h_sync);
+  t.v_front_porch = board.reg(kCrtcVFrontPorch);
+  t.v_sync = board.reg(kCrtcVSync);
+  t.v_back_porch = back_porch(t.total_height - t.height, t.v_front_porch, t.v_sync);
   t.pixel_clock_mhz =
       pll_frequency_mhz(board.dac_index_reg(kPclkVcoIndex), board.dac_index_reg(kPclkRefIndex));
   if (t.total_width) t.horizontal_khz = t.pixel_clock_mhz * 1000.0 / t.total_width;

@@ -29,6 +29,10 @@ struct MonitorTiming {
   uint32_t bits_per_pixel = 0;  // 8, 16 or 32; 0 for an unknown pixel format
   uint32_t width = 0, height = 0;              // active
   uint32_t total_width = 0, total_height = 0;  // active plus blanking
+  // The blanking as the sync sees it: front porch, sync pulse, back porch,
+  // in pixels across and lines down.
+  uint32_t h_front_porch = 0, h_sync = 0, h_back_porch = 0;
+  uint32_t v_front_porch = 0, v_sync = 0, v_back_porch = 0;
   double pixel_clock_mhz = 0;
   double horizontal_khz = 0;
   double refresh_hz = 0;

@@ -163,6 +163,12 @@ ordered_json timing_json(const host::MonitorTiming &t) {
     j["bits_per_pixel"] = t.bits_per_pixel;
     j["total_width"] = t.total_width;
     j["total_height"] = t.total_height;
+    j["h_front_porch"] = t.h_front_porch;
+    j["h_sync"] = t.h_sync;
+    j["h_back_porch"] = t.h_back_porch;
+    j["v_front_porch"] = t.v_front_porch;
+    j["v_sync"] = t.v_sync;
+    j["v_back_porch"] = t.v_back_porch;
     j["pixel_clock_mhz"] = std::round(t.pixel_clock_mhz * 1000) / 1000;
     j["horizontal_khz"] = std::round(t.horizontal_khz * 100) / 100;
     j["refresh_hz"] = std::round(t.refresh_hz * 100) / 100;
