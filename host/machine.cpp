@@ -1,5 +1,6 @@
 #include "host/machine.h"
 #include "host/request_names.h"
+#include "host/trace_args.h"
 #include "host/service_faults.h"
 
 #include "host/driver_call.h"
@@ -364,8 +365,8 @@ void Machine::set_text_mode_for_driver(int slot) {
   arguments.Eax = 0x0003;  // function 00h (set mode), mode 03h
   TraceEvent &e = record("VideoPortInt10", slot);
   e.detail = "eax " + hex(arguments.Eax) + ", the video port's own after HwResetHw returned FALSE";
-  e.args = bios_registers(arguments);
-  e.args["caller"] = "video port";
+  set_args(e, bios_registers(arguments));
+  set_arg(e, "caller", "video port");
   bios_calls_.push_back({slot, arguments, true});
   board(static_cast<uint32_t>(slot)).set_text_mode(true);
   notify(e);
@@ -383,10 +384,14 @@ TraceEvent &Machine::record(const char *service, int slot) {
   return trace_.back();
 }
 
-void Machine::mark(const char *callback, const char *phase, int slot, nlohmann::ordered_json args) {
+void Machine::mark(const char *callback, const char *phase, int slot) {
+  mark(callback, phase, slot, nlohmann::ordered_json::object());
+}
+
+void Machine::mark(const char *callback, const char *phase, int slot, const nlohmann::ordered_json &args) {
   TraceEvent &e = record(callback, slot);
   e.phase = phase;
-  if (!args.is_null()) e.args = std::move(args);
+  if (!args.is_null()) set_args(e, args);
   callback_slot_ = std::string(phase) == "begin" ? slot : -1;
 }
 
@@ -449,7 +454,7 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
   registration_ = VIDEO_HW_INITIALIZATION_DATA{};
   memcpy(&registration_, data, data->HwInitDataSize);
   e.detail = "size " + std::to_string(data->HwInitDataSize);
-  e.args = {{"size", data->HwInitDataSize}};
+  set_args(e, {{"size", data->HwInitDataSize}});
   notify(e);
   if (!registration_.HwFindAdapter || !registration_.HwInitialize || !registration_.HwStartIO)
     stop("VideoPortInitialize: the find-adapter, initialize and start-I/O callbacks are required");
@@ -598,7 +603,7 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
   auto finish = [&](VP_STATUS status) {
     req.status = status;
     e.detail = std::to_string(num_resources) + " descriptors -> " + hex(static_cast<uint32_t>(status));
-    e.args = {{"descriptors", num_resources}, {"status", status_name(status)}};
+    set_args(e, {{"descriptors", num_resources}, {"status", status_name(status)}});
     claim_requests_.push_back(req);
     notify(e);
     return status;
@@ -654,13 +659,13 @@ PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG len
   const uint64_t phys = quad(address);
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = "phys " + hex(phys) + " length " + hex(length) + (io ? " io" : " memory");
-  e.args = {{"phys", hex(phys)}, {"length", length}, {"space", io ? "io" : "memory"}, {"result", "mapped"}};
+  set_args(e, {{"phys", hex(phys)}, {"length", length}, {"space", io ? "io" : "memory"}, {"result", "mapped"}});
   if (!claimed_by(ext, phys, length, io != 0))
     stop("%s: %s range %s length %s was not claimed by this board", service, io ? "I/O" : "memory",
          hex(phys).c_str(), hex(length).c_str());
   if (injected(service, e)) {
     e.detail += " -> null";
-    e.args["result"] = nullptr;
+    set_arg(e, "result", nullptr);
     notify(e);
     return nullptr;
   }
@@ -696,10 +701,10 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   const uint64_t phys = quad(address);
   const HANDLE process = *virt;
   TraceEvent &e = record(service, slot_of(ext));
-  e.args = {{"phys", hex(phys)}, {"length", *length}, {"space", *io ? "io" : "memory"},
-            {"process", process ? nlohmann::ordered_json(hex(reinterpret_cast<uintptr_t>(process)))
-                                : nlohmann::ordered_json()},
-            {"status", "NO_ERROR"}};
+  set_args(e, {{"phys", hex(phys)}, {"length", *length}, {"space", *io ? "io" : "memory"},
+               {"process", process ? nlohmann::ordered_json(hex(reinterpret_cast<uintptr_t>(process)))
+                                   : nlohmann::ordered_json()},
+               {"status", "NO_ERROR"}});
   e.detail = "phys " + hex(phys) + " length " + hex(*length) + (*io ? " io" : " memory") +
              (process ? " process " + hex(reinterpret_cast<uintptr_t>(process)) : "");
   if (!claimed_by(ext, phys, *length, *io != 0))
@@ -707,7 +712,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
          *io ? "I/O" : "memory", hex(phys).c_str(), hex(*length).c_str());
   if (auto f = injected(service, e)) {
     e.detail += " -> " + hex(static_cast<uint32_t>(*f));
-    e.args["status"] = status_name(*f);
+    set_arg(e, "status", status_name(*f));
     notify(e);
     return *f;
   }
@@ -749,9 +754,9 @@ VP_STATUS Machine::vp_unmap_memory(PVOID ext, PVOID virt, HANDLE process) {
     return *f;
   }
   e.detail = "phys " + hex((*it)->phys) + (e.detail.empty() ? "" : " " + e.detail);
-  e.args = {{"phys", hex((*it)->phys)},
-            {"process", process ? nlohmann::ordered_json(hex(reinterpret_cast<uintptr_t>(process)))
-                                : nlohmann::ordered_json()}};
+  set_args(e, {{"phys", hex((*it)->phys)},
+               {"process", process ? nlohmann::ordered_json(hex(reinterpret_cast<uintptr_t>(process)))
+                                   : nlohmann::ordered_json()}});
   mappings_.erase(it);
   notify(e);
   return NO_ERROR;
@@ -842,8 +847,8 @@ VOID Machine::vp_write(const char *service, void *address, ULONG value, int widt
   // A data write to the DAC's indexed protocol reaches the register the
   // index points at; the DAC then moves the index on by itself.
   if (d.block == Block::Registers && width == 8 && d.offset == kDacIndexData) {
-    e.args["dac_index"] = hex(d.board->dac_index() & 0xFF);
-    e.args["dac_register"] = dac_register_name(d.board->dac_index());
+    set_arg(e, "dac_index", hex(d.board->dac_index() & 0xFF));
+    set_arg(e, "dac_register", dac_register_name(d.board->dac_index()));
   }
   if (injected(service, e)) {
     notify(e);
@@ -869,7 +874,7 @@ VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
   e.block = "fb";
   e.offset = d.offset;
   e.detail = "length " + hex(length);
-  e.args = {{"length", length}};
+  set_args(e, {{"length", length}});
   if (!injected(service, e)) d.board->clear_vram(d.offset, length);
   notify(e);
 }
@@ -879,7 +884,7 @@ VOID Machine::vp_zero_memory(PVOID destination, ULONG length) {
   memset(destination, 0, length);
   TraceEvent &e = record("VideoPortZeroMemory");
   e.detail = "length " + std::to_string(length);
-  e.args = {{"length", length}};
+  set_args(e, {{"length", length}});
   notify(e);
 }
 
@@ -931,13 +936,13 @@ VP_STATUS Machine::vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG leng
   }
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = narrow(value_name) + " " + std::to_string(length) + " bytes";
-  e.args = registry_args(value_name, bytes, length, is_string);
+  set_args(e, registry_args(value_name, bytes, length, is_string));
   RegistryWrite w;
   w.slot = slot_of(ext);
   w.name = value_name;
   w.data.assign(bytes, bytes + length);
   w.status = injected(service, e).value_or(NO_ERROR);
-  e.args["status"] = status_name(w.status);
+  set_arg(e, "status", status_name(w.status));
   registry_.push_back(w);
   notify(e);
   return w.status;
@@ -950,7 +955,7 @@ VP_STATUS Machine::vp_int10(PVOID ext, PVIDEO_X86_BIOS_ARGUMENTS arguments) {
   if (!arguments) stop("%s: null arguments", service);
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = "eax " + hex(arguments->Eax);
-  e.args = bios_registers(*arguments);
+  set_args(e, bios_registers(*arguments));
   bios_calls_.push_back({slot_of(ext), *arguments});
   if (auto f = injected(service, e)) {
     notify(e);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "host/board.h"
 #include "host/driver_image.h"
 #include "host/guarded_memory.h"
@@ -233,7 +235,8 @@ class Machine {
   TraceEvent &record(const char *service, int slot = -1);
   void notify(const TraceEvent &event);
   // A marker in the trace where a callback begins or ends.
-  void mark(const char *callback, const char *phase, int slot, nlohmann::ordered_json args = {});
+  void mark(const char *callback, const char *phase, int slot);
+  void mark(const char *callback, const char *phase, int slot, const nlohmann::ordered_json &args);
   // Counts the call; when the machine injects a fault into it, marks the
   // call's trace event and returns the fault's status.
   std::optional<VP_STATUS> injected(const char *service, TraceEvent &event);

@@ -15,6 +15,15 @@ std::string location(const TraceEvent &e) {
 }
 }  // namespace
 
+std::string TraceEvent::arg(const std::string &name) const {
+  for (const Arg &a : args)
+    if (a.name == name) {
+      const auto parsed = nlohmann::json::parse(a.json);
+      return parsed.is_string() ? parsed.get<std::string>() : parsed.dump();
+    }
+  return {};
+}
+
 std::string TraceEvent::brief() const {
   if (!fault.empty()) return brief_of_call() + " (fault)";
   return brief_of_call();
@@ -44,8 +53,7 @@ std::string TraceEvent::text() const {
   std::string s = head;
   if (is_marker()) {
     s += (phase == "begin" ? ">> " : "<< ") + service;
-    for (const auto &[name, field] : args.items())
-      s += "  " + name + " " + (field.is_string() ? field.get<std::string>() : field.dump());
+    for (const Arg &a : args) s += "  " + a.name + " " + arg(a.name);
     return s;
   }
   char call[96];
@@ -57,8 +65,7 @@ std::string TraceEvent::text() const {
     s += where;
   }
   if (width != 0 || block == "cfg") s += is_read ? "-> " + hex(value) : "<- " + hex(value);
-  if (args.contains("dac_register"))
-    s += "  (DAC " + args["dac_index"].get<std::string>() + " " + args["dac_register"].get<std::string>() + ")";
+  if (!arg("dac_register").empty()) s += "  (DAC " + arg("dac_index") + " " + arg("dac_register") + ")";
   if (service == "VideoPortStallExecution") s += " " + std::to_string(value) + " us";
   if (!detail.empty()) s += " " + detail;
   if (repeat > 1) s += " (x " + std::to_string(repeat) + ")";
@@ -85,7 +92,10 @@ std::string TraceEvent::json() const {
   if (is_marker()) j["phase"] = phase;
   if (service == "VideoPortStallExecution") j["microseconds"] = value;
   // Fields where the call has them; the words only where it has none.
-  if (!args.empty()) j["args"] = args;
+  if (!args.empty()) {
+    j["args"] = nlohmann::ordered_json::object();
+    for (const Arg &a : args) j["args"][a.name] = nlohmann::ordered_json::parse(a.json);
+  }
   else if (!detail.empty()) j["detail"] = detail;
   if (repeat > 1) j["repeat"] = repeat;
   if (!fault.empty()) j["fault"] = fault;

@@ -1,8 +1,6 @@
 // The ordered record of every video port service call of a machine.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,7 +21,11 @@ struct TraceEvent {
   std::string detail;     // arguments of other services, in words
   // The same by name, as the JSON form gives them: registry data, BIOS
   // registers, mapped ranges, the indexed DAC register a data write reaches.
-  nlohmann::ordered_json args = nlohmann::ordered_json::object();
+  // Each value is kept written as JSON (host/trace_args.h sets them).
+  struct Arg {
+    std::string name, json;
+  };
+  std::vector<Arg> args;
   // "begin" or "end" on a marker that brackets a driver callback (service
   // is then the callback's name); empty on a service call.
   std::string phase;
@@ -31,6 +33,8 @@ struct TraceEvent {
   std::string fault;      // how the call failed when the machine injected a fault
 
   bool is_marker() const { return !phase.empty(); }
+  // A named value as text (a string without its quotes); empty when absent.
+  std::string arg(const std::string &name) const;
   // One line of text in aligned columns, as printed by the trace.
   std::string text() const;
   // One JSON object on one line.

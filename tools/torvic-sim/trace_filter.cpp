@@ -56,7 +56,7 @@ bool TraceFilter::keeps(const host::TraceEvent &e, const std::vector<int> &board
     return false;
   if (!services_.empty() && !matches_any(services_, e.service)) return false;
   if (!registers_.empty()) {
-    const std::string dac = e.args.contains("dac_register") ? e.args["dac_register"].get<std::string>() : "";
+    const std::string dac = e.arg("dac_register");
     if (!(matches_any(registers_, e.reg) && !e.reg.empty()) && !(!dac.empty() && matches_any(registers_, dac)))
       return false;
   }
