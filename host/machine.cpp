@@ -729,7 +729,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
         offset < b.memory_size() ? std::min<uint64_t>(*length, b.memory_size() - offset) : 0;
     if (view_length > 0 && offset % page_size() == 0 &&
         mmap(m.virt, static_cast<size_t>(view_length), PROT_READ | PROT_WRITE,
-             MAP_SHARED | MAP_FIXED, b.vram_fd(), static_cast<off_t>(offset)) == MAP_FAILED)
+             MAP_SHARED | MAP_FIXED | MAP_POPULATE, b.vram_fd(), static_cast<off_t>(offset)) == MAP_FAILED)
       stop("%s: cannot map a view of video memory", service);
   }
   *virt = m.virt;
