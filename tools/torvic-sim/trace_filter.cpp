@@ -30,8 +30,8 @@ bool matches_any(const std::vector<std::string> &patterns, const std::string &te
 
 }  // namespace
 
-TraceFilter::TraceFilter(const std::string &spec) {
-  std::stringstream terms(spec);
+TraceFilter::TraceFilter(const std::string &terms_text) {
+  std::stringstream terms(terms_text);
   for (std::string term; std::getline(terms, term, ',');) {
     const auto eq = term.find('=');
     const std::string key = term.substr(0, eq), value = eq == std::string::npos ? "" : term.substr(eq + 1);

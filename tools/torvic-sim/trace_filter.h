@@ -16,7 +16,7 @@ class TraceFilter {
   // register, and service and register take shell patterns (VideoPortWrite*,
   // DAC_*). Terms of one key are alternatives; different keys must all hold.
   // InputError for a term it cannot read.
-  explicit TraceFilter(const std::string &spec);
+  explicit TraceFilter(const std::string &terms_text);
 
   // board_slots[i] is the slot of the driver's board i.
   bool keeps(const host::TraceEvent &e, const std::vector<int> &board_slots) const;
