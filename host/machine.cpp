@@ -333,14 +333,8 @@ nlohmann::ordered_json registry_args(const std::u16string &name, const uint8_t *
                                      bool is_string) {
   nlohmann::ordered_json j = {{"name", narrow(name)}, {"length", length}};
   if (is_string) {
-    std::u16string text;
-    for (ULONG i = 0; i + 1 < length; i += 2) {
-      const auto c = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-      if (c == 0) break;
-      text += c;
-    }
     j["type"] = "REG_SZ";
-    j["data"] = narrow(text);
+    j["data"] = utf16z(data, length);
   } else if (length == 4) {
     uint32_t v;
     memcpy(&v, data, 4);

@@ -16,4 +16,14 @@ std::string narrow(const std::u16string &text) {
   return out;
 }
 
+std::string utf16z(const uint8_t *data, size_t length) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < length; i += 2) {
+    const auto c = static_cast<char16_t>(data[i] | data[i + 1] << 8);
+    if (c == 0) break;
+    text += c;
+  }
+  return narrow(text);
+}
+
 }  // namespace torvic::host

@@ -1,6 +1,7 @@
 // Small text helpers shared by the host video port, torvic-sim and the tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -11,5 +12,7 @@ std::string hex(uint64_t value);
 
 // A UTF-16 string as ASCII, with '?' for anything else.
 std::string narrow(const std::u16string &text);
+// The text of NUL-terminated UTF-16LE bytes, as narrow() gives it.
+std::string utf16z(const uint8_t *data, size_t length);
 
 }  // namespace torvic::host

@@ -303,6 +303,12 @@ std::string run_mtools(const std::string &command) {
   return out;
 }
 
+// A file's name as it stands on the floppy: upper-case 8.3.
+std::string dos_name(std::string name) {
+  for (char &c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
 std::string with_crlf(const std::string &text) {
   std::string out;
   for (char c : text) {
@@ -321,18 +327,13 @@ TEST(SetupMedia, FloppyHoldsTheDriverBothInstallFilesAndEveryFileTheyCopy) {
     names.insert(line.substr(line.find_last_of('/') + 1));
   EXPECT_THAT(names, testing::ElementsAre("OEMSETUP.INF", "README.TXT", "TORVIC.INF", "TORVIC.SYS"));
   for (const char *name : kInstallFiles)
-    for (const auto &file : *install_file(name).section("SourceDisksFiles")) {
-      std::string upper = file.key;
-      for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      EXPECT_TRUE(names.count(upper)) << name << " copies " << file.key;
-    }
+    for (const auto &file : *install_file(name).section("SourceDisksFiles"))
+      EXPECT_TRUE(names.count(dos_name(file.key))) << name << " copies " << file.key;
   EXPECT_TRUE(run_mtools("mcopy -n -i " + image + " ::TORVIC.SYS -") ==
               read_text(std::string(TORVIC_NT_BUILD_DIR) + "/bin/torvic.sys"))
       << "the floppy's driver is the image that was built and checked";
   for (const char *name : kInstallFiles) {
-    std::string upper = name;
-    for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(run_mtools("mtype -i " + image + " ::" + upper),
+    EXPECT_EQ(run_mtools("mtype -i " + image + " ::" + dos_name(name)),
               with_crlf(read_text(std::string(TORVIC_SOURCE_DIR) + "/nt/" + name)))
         << name << " goes on the floppy with DOS line ends";
   }

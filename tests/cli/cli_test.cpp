@@ -776,8 +776,7 @@ TEST_F(Scratch, FaultsThatFireAreReportedAndNothingTheyStoppedIsShownAsDone) {
   EXPECT_EQ(j["faults_fired"][1]["service"], "VideoPortInt10");
   EXPECT_EQ(j["faults_fired"][1]["slot"], 3);
 
-  // The demo's reset goes through the reset callback, not the BIOS; a lost
-  // register write there shows in what the monitor is left with.
+  // The trace marks the call the fault made fail.
   const SimRun demo = sim("--machine m.json --trace t.txt --trace-format text demo", dir);
   EXPECT_EQ(demo.status, 0) << demo.err;
   std::ifstream trace(dir / "t.txt");

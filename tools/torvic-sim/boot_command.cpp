@@ -15,9 +15,6 @@ namespace {
 
 using host::hex;
 
-// The largest variant code the driver knows.
-constexpr uint16_t kLastVariantCode = 11;
-
 const char *const kBarNames[host::kNumBars] = {"BAR0", "BAR1", "BAR2", "BAR3", "BAR4", "BAR5", "ROM"};
 
 ordered_json bars_json(const host::Board &board) {
@@ -25,14 +22,13 @@ ordered_json bars_json(const host::Board &board) {
   for (int i = 0; i < host::kNumBars; i++) {
     const host::BarConfig &c = board.config().bars[i];
     if (!c.implemented) continue;
-    const uint32_t offset = i == host::kRomBar ? 0x30 : 0x10 + 4 * i;
     const uint32_t mask = i == host::kRomBar ? ~0x7FFu : c.io ? ~0x3u : ~0xFu;
     bars.push_back({{"bar", kBarNames[i]},
                     {"space", i == host::kRomBar ? "rom" : c.io ? "io" : "memory"},
                     {"prefetchable", c.prefetchable},
                     {"size", c.size},
                     {"found", hex(c.power_on_address)},
-                    {"programmed", hex(board.config_read(offset) & mask)}});
+                    {"programmed", hex(board.bar_register(i) & mask)}});
   }
   return bars;
 }
@@ -45,9 +41,9 @@ std::string passed_over(const Machine &m, const host::Board &board) {
     return e.slot == slot && e.block == "cfg" && e.offset == 0 && e.is_read && e.fault.empty();
   });
   if (!examined) return "the driver never read its identifiers";
-  if (board.config().variant_code > kLastVariantCode)
+  if (board.config().variant_code > TORVIC_MAX_VARIANT_CODE)
     return "variant code " + std::to_string(board.config().variant_code) + " is not one the driver knows (0 to " +
-           std::to_string(kLastVariantCode) + ")";
+           std::to_string(TORVIC_MAX_VARIANT_CODE) + ")";
   const host::ClaimRequest *claim = nullptr;
   for (const auto &c : m.claim_requests())
     if (c.slot == slot) claim = &c;

@@ -63,8 +63,7 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
         status = 1;
         continue;
       }
-      const std::string png =
-          (std::filesystem::path(out_dir) / ("torvic-slot" + std::to_string(slot) + ".png")).string();
+      const std::string png = picture_path(out_dir, slot);
       write_png(png, shown.picture);
       shown_json["monitor"] = timing_json(shown.timing);
       shown_json["png"] = png;

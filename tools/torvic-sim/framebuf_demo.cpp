@@ -74,8 +74,7 @@ int run_demo_framebuf(const GlobalOptions &o, const std::string &out_dir, const 
     for (const auto &step : run.steps)
       session["requests"].push_back({{"request", step.request}, {"status", status_name(step.status)}});
     if (run.shown.state == host::DisplayState::Graphics) {
-      const std::string png = (std::filesystem::path(out_dir) /
-                               ("torvic-slot" + std::to_string(m.adapters()[i].slot) + ".png")).string();
+      const std::string png = picture_path(out_dir, m.adapters()[i].slot);
       write_png(png, run.picture);
       session["monitor"] = timing_json(run.shown);
       session["png"] = png;

@@ -31,13 +31,7 @@ ordered_json registry_value(const host::RegistryWrite &w) {
     memcpy(&v, w.data.data(), 4);
     return v;
   }
-  std::string s;
-  for (size_t i = 0; i + 1 < w.data.size(); i += 2) {
-    const auto c = static_cast<char16_t>(w.data[i] | w.data[i + 1] << 8);
-    if (c == 0) break;
-    s += c < 0x80 ? static_cast<char>(c) : '?';
-  }
-  return s;
+  return host::utf16z(w.data.data(), w.data.size());
 }
 
 std::string &trace_error_text() {
@@ -102,6 +96,10 @@ void make_out_dir(const std::string &out_dir) {
   std::error_code made;
   std::filesystem::create_directories(out_dir, made);
   if (made) throw OutputError("--out-dir " + out_dir + ": " + made.message());
+}
+
+std::string picture_path(const std::string &out_dir, int slot) {
+  return (std::filesystem::path(out_dir) / ("torvic-slot" + std::to_string(slot) + ".png")).string();
 }
 
 void print_board_report(const ordered_json &b) {

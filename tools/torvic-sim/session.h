@@ -55,6 +55,8 @@ void print_board_report(const ordered_json &b);
 ordered_json boards_found(Session &s);
 // The demo's picture folder, made if missing; OutputError when it cannot be.
 void make_out_dir(const std::string &out_dir);
+// Where the demo writes the picture of the board in a slot.
+std::string picture_path(const std::string &out_dir, int slot);
 // The modes grouped by resolution, as a person scans them.
 void print_mode_summary(const std::vector<VIDEO_MODE_INFORMATION> &modes);
 ordered_json mode_json(const VIDEO_MODE_INFORMATION &m);
