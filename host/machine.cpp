@@ -676,7 +676,10 @@ Mapping &Machine::add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io
   if (!next_mapping_) next_mapping_ = kFirstMapping;
   auto m = std::make_unique<Mapping>();
   m->reservation = std::make_unique<Reservation>(length, reinterpret_cast<void *>(next_mapping_));
-  next_mapping_ += static_cast<uintptr_t>((length + 2 * kMiB - 1) / kMiB * kMiB);  // 1 MiB or more apart
+  // 2 MiB or more apart, each on a 2 MiB boundary, where a view of video
+  // memory can be moved in whole.
+  constexpr uint64_t kStep = VramViews::kAlignment;
+  next_mapping_ += static_cast<uintptr_t>((length + 2 * kStep - 1) / kStep * kStep);
   m->virt = m->reservation->base();
   m->length = length;
   m->phys = phys;
@@ -721,10 +724,12 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
     const uint64_t offset = phys - *fb;
     const uint64_t view_length =
         offset < b.memory_size() ? std::min<uint64_t>(*length, b.memory_size() - offset) : 0;
-    if (view_length > 0 && offset % page_size() == 0 &&
-        mmap(m.virt, static_cast<size_t>(view_length), PROT_READ | PROT_WRITE,
-             MAP_SHARED | MAP_FIXED | MAP_POPULATE, b.vram_fd(), static_cast<off_t>(offset)) == MAP_FAILED)
-      stop("%s: cannot map a view of video memory", service);
+    if (view_length > 0 && offset % page_size() == 0) {
+      auto &views = vram_views_[m.slot];
+      if (!views) views = std::make_unique<VramViews>(b.vram_fd(), b.memory_size());
+      m.view = views->place(m.virt, offset, view_length);
+      if (!m.view) stop("%s: cannot map a view of video memory", service);
+    }
   }
   *virt = m.virt;
   notify(e);

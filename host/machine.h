@@ -18,6 +18,7 @@
 #include "host/driver_image.h"
 #include "host/guarded_memory.h"
 #include "host/trace.h"
+#include "host/vram_views.h"
 #include "platform/video_port_interface.h"
 
 namespace torvic::host {
@@ -117,6 +118,7 @@ struct Mapping {
   bool device_base = false;  // made by VideoPortGetDeviceBase for the driver itself
   HANDLE process = nullptr;  // for a display client or another process
   std::unique_ptr<Reservation> reservation;
+  std::unique_ptr<VramView> view;  // a view of video memory in the reservation; goes first
 };
 
 struct RequestResult {
@@ -263,6 +265,7 @@ class Machine {
   std::vector<ClaimRequest> claim_requests_;
   std::vector<FindAdapterCall> find_calls_;
   std::vector<Adapter> adapters_;
+  std::map<int, std::unique_ptr<VramViews>> vram_views_;  // by slot; outlive the mappings
   std::vector<std::unique_ptr<Mapping>> mappings_;
   std::vector<RegistryWrite> registry_;
   std::vector<BiosCall> bios_calls_;

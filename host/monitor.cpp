@@ -1,6 +1,8 @@
 #include "host/monitor.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace torvic::host {
 
@@ -84,36 +86,42 @@ std::string MonitorTiming::describe() const {
   return b;
 }
 
+void render_row(const Board &board, const MonitorTiming &t, uint32_t y, uint8_t *out) {
+  const uint32_t bytes = t.bits_per_pixel / 8;
+  const uint64_t line = uint64_t(t.start_address) + uint64_t(y) * t.pitch;
+  const uint64_t size = board.memory_size();
+  // Pixels beyond the installed memory, or in a format the DAC does not
+  // know, show black.
+  const bool known = bytes == 1 || bytes == 2 || bytes == 4;
+  const uint32_t in_memory =
+      !known || line >= size ? 0 : uint32_t(std::min<uint64_t>(t.width, (size - line) / bytes));
+  memset(out + size_t(in_memory) * 3, 0, size_t(t.width - in_memory) * 3);
+  const uint8_t *px = board.vram() + (line >= size ? 0 : line);
+  if (bytes == 1) {
+    const uint8_t mask = board.pixel_mask();
+    for (uint32_t x = 0; x < in_memory; x++, out += 3) {
+      const auto c = board.palette(px[x] & mask);
+      out[0] = c[0], out[1] = c[1], out[2] = c[2];
+    }
+  } else if (bytes == 2) {
+    for (uint32_t x = 0; x < in_memory; x++, out += 3, px += 2) {
+      const unsigned v = unsigned(px[0] | px[1] << 8);
+      const unsigned r = v >> 11, g = (v >> 5) & 0x3F, b = v & 0x1F;
+      out[0] = uint8_t(r << 3 | r >> 2), out[1] = uint8_t(g << 2 | g >> 4), out[2] = uint8_t(b << 3 | b >> 2);
+    }
+  } else if (bytes == 4) {
+    for (uint32_t x = 0; x < in_memory; x++, out += 3, px += 4)
+      out[0] = px[2], out[1] = px[1], out[2] = px[0];  // x:8:8:8, blue in the low byte
+  }
+}
+
 Picture render_frame(const Board &board, const MonitorTiming &t) {
   Picture p;
   if (t.state != DisplayState::Graphics || t.bits_per_pixel == 0) return p;
   p.width = t.width;
   p.height = t.height;
-  p.rgb.assign(size_t(p.width) * p.height * 3, 0);
-  const uint8_t *vram = board.vram();
-  const uint64_t size = board.memory_size();
-  const uint32_t bytes = t.bits_per_pixel / 8;
-  const uint8_t mask = board.pixel_mask();
-  for (uint32_t y = 0; y < p.height; y++) {
-    uint8_t *out = &p.rgb[size_t(y) * p.width * 3];
-    const uint64_t line = uint64_t(t.start_address) + uint64_t(y) * t.pitch;
-    for (uint32_t x = 0; x < p.width; x++, out += 3) {
-      const uint64_t at = line + uint64_t(x) * bytes;
-      if (at + bytes > size) continue;  // beyond the installed memory: black
-      const uint8_t *px = vram + at;
-      if (bytes == 1) {
-        const auto c = board.palette(px[0] & mask);
-        out[0] = c[0], out[1] = c[1], out[2] = c[2];
-      } else if (bytes == 2) {
-        const uint16_t v = uint16_t(px[0] | px[1] << 8);
-        const unsigned r = v >> 11, g = (v >> 5) & 0x3F, b = v & 0x1F;
-        out[0] = uint8_t(r << 3 | r >> 2), out[1] = uint8_t(g << 2 | g >> 4),
-        out[2] = uint8_t(b << 3 | b >> 2);
-      } else {
-        out[0] = px[2], out[1] = px[1], out[2] = px[0];  // x:8:8:8, blue in the low byte
-      }
-    }
-  }
+  p.rgb.resize(size_t(p.width) * p.height * 3);
+  for (uint32_t y = 0; y < p.height; y++) render_row(board, t, y, &p.rgb[size_t(y) * p.width * 3]);
   return p;
 }
 

@@ -57,5 +57,7 @@ struct Picture {
 // through the pixel format, the palette and the pixel mask. Empty unless the
 // board shows graphics.
 Picture render_frame(const Board &board, const MonitorTiming &timing);
+// Row y of that frame: timing.width x 3 bytes of red, green and blue.
+void render_row(const Board &board, const MonitorTiming &timing, uint32_t y, uint8_t *out);
 
 }  // namespace torvic::host

@@ -22,10 +22,12 @@ class PatternRows {
     for (uint32_t x = 0; x < w; x++) ramp_[x] = uint8_t(uint64_t(x) * 256 / w);
   }
 
+  // Rows with the same key are the same; a key is below kKeys.
+  static constexpr uint32_t kKeys = 256;
   uint32_t key(uint32_t y) const {
     switch (pattern_) {
       case Pattern::Bars: return y < h_ * 2 / 3 ? 0 : 1;  // eight colour bars over a grey ramp
-      case Pattern::Gradient: return y;                     // green follows the row
+      case Pattern::Gradient: return green(y);              // green follows the row
       case Pattern::Checker: return (y / 8) & 1;
       case Pattern::Grid: return y == 0 || y == h_ - 1 ? 0 : y % 32 == 0 ? 1 : 2;
     }
@@ -38,13 +40,15 @@ class PatternRows {
   }
 
  private:
+  uint8_t green(uint32_t y) const { return uint8_t(uint64_t(y) * 255 / (h_ > 1 ? h_ - 1 : 1)); }
+
   Rgb ideal(uint32_t x, uint32_t y) const {
     switch (pattern_) {
       case Pattern::Bars:
         if (y < h_ * 2 / 3) return kBars[x * 8 / w_];
         return {ramp_[x], ramp_[x], ramp_[x]};
       case Pattern::Gradient:
-        return {ramp_[x], uint8_t(y * 255 / (h_ > 1 ? h_ - 1 : 1)), 128};
+        return {ramp_[x], green(y), 128};
       case Pattern::Checker:
         return ((x / 8) ^ (y / 8)) & 1 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
       case Pattern::Grid:
@@ -105,7 +109,7 @@ void encode_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t 
 
 // A row of ideal colours as the monitor must show them once they went
 // through the pixel format: the palette at 8 bpp, 5:6:5 at 16.
-void shown_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t *out) {
+void encode_shown_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t *out) {
   for (size_t x = 0; x < ideal.size(); x++, out += 3) {
     const Rgb c = bits_per_pixel == 8    ? palette_color(palette_index(ideal[x]))
                   : bits_per_pixel == 16 ? expand565(rgb565(ideal[x]))
@@ -133,29 +137,44 @@ std::vector<VIDEO_CLUTDATA> pattern_palette() {
   return palette;
 }
 
-void draw_pattern(Pattern pattern, uint8_t *frame, const VIDEO_MODE_INFORMATION &mode) {
-  const uint32_t w = mode.VisScreenWidth, h = mode.VisScreenHeight;
-  const size_t row_bytes = size_t(w) * mode.BitsPerPlane / 8;
-  PatternRows rows(pattern, w, h);
-  std::vector<uint8_t> encoded(row_bytes);
-  for (uint32_t y = 0; y < h; y++) {
-    if (y == 0 || rows.key(y) != rows.key(y - 1)) encode_row(rows.row(y), mode.BitsPerPlane, encoded.data());
-    memcpy(frame + size_t(y) * mode.ScreenStride, encoded.data(), row_bytes);
+PatternImage::PatternImage(Pattern pattern, const VIDEO_MODE_INFORMATION &mode)
+    : width_(mode.VisScreenWidth),
+      height_(mode.VisScreenHeight),
+      encoded_bytes_(size_t(width_) * mode.BitsPerPlane / 8),
+      row_of_(height_) {
+  PatternRows rows(pattern, width_, height_);
+  constexpr uint32_t kNone = UINT32_MAX;
+  std::array<uint32_t, PatternRows::kKeys> distinct_row{};
+  distinct_row.fill(kNone);
+  uint32_t distinct = 0;
+  for (uint32_t y = 0; y < height_; y++) {
+    uint32_t &row = distinct_row[rows.key(y)];
+    if (row == kNone) {
+      row = distinct++;
+      const std::vector<Rgb> &ideal = rows.row(y);
+      encoded_.resize(encoded_bytes_ * distinct);
+      encode_row(ideal, mode.BitsPerPlane, &encoded_[encoded_bytes_ * row]);
+      shown_.resize(size_t(width_) * 3 * distinct);
+      encode_shown_row(ideal, mode.BitsPerPlane, &shown_[size_t(width_) * 3 * row]);
+    }
+    row_of_[y] = row;
   }
 }
 
+void PatternImage::draw(uint8_t *frame, uint32_t stride) const {
+  for (uint32_t y = 0; y < height_; y++)
+    memcpy(frame + size_t(y) * stride, &encoded_[encoded_bytes_ * row_of_[y]], encoded_bytes_);
+}
+
+void draw_pattern(Pattern pattern, uint8_t *frame, const VIDEO_MODE_INFORMATION &mode) {
+  PatternImage(pattern, mode).draw(frame, mode.ScreenStride);
+}
+
 std::vector<uint8_t> expected_picture(Pattern pattern, const VIDEO_MODE_INFORMATION &mode) {
-  const uint32_t w = mode.VisScreenWidth, h = mode.VisScreenHeight;
-  const size_t row_bytes = size_t(w) * 3;
-  PatternRows rows(pattern, w, h);
-  std::vector<uint8_t> rgb(row_bytes * h);
-  for (uint32_t y = 0; y < h; y++) {
-    uint8_t *out = rgb.data() + row_bytes * y;
-    if (y == 0 || rows.key(y) != rows.key(y - 1))
-      shown_row(rows.row(y), mode.BitsPerPlane, out);
-    else
-      memcpy(out, out - row_bytes, row_bytes);
-  }
+  const PatternImage image(pattern, mode);
+  const size_t row_bytes = size_t(image.width()) * 3;
+  std::vector<uint8_t> rgb(row_bytes * image.height());
+  for (uint32_t y = 0; y < image.height(); y++) memcpy(&rgb[row_bytes * y], image.shown_row(y), row_bytes);
   return rgb;
 }
 

@@ -8,6 +8,8 @@
 #include <set>
 
 #include "host/driver_call.h"
+#include "host/monitor.h"
+#include "host/test_pattern.h"
 #include "miniport/board_registers.h"
 #include "test_support.h"
 
@@ -336,6 +338,75 @@ TEST(Trace, EventsNameTheirRegistersInTextAndJson) {
   EXPECT_EQ(j["access"], "write");
   EXPECT_EQ(j["value"], 0x2000003);
   EXPECT_EQ(j["slot"], 3);
+}
+
+// The monitor reads video memory through the pixel format, the palette and
+// the pixel mask; what it shows of each drawn pattern must be the colours the
+// pattern asked for, exactly where a depth can show them exactly, and a
+// single changed byte must show.
+TEST(Monitor, ShowsEveryPatternAsDrawnAtEveryDepthAndASingleChangedByte) {
+  Machine m(machine({board(3, 0, 4 * kMiB)}));
+  m.boot();
+  DisplayClient client(m, 0);
+  for (ULONG bits : {8u, 16u, 32u}) {
+    VIDEO_MODE_INFORMATION mode{};
+    for (const auto &candidate : client.modes())
+      if (candidate.VisScreenWidth == 800 && candidate.BitsPerPlane == bits) mode = candidate;
+    ASSERT_EQ(client.set_mode(mode.ModeIndex), NO_ERROR);
+    const auto memory = client.map_video_memory();
+    ASSERT_EQ(memory.status, NO_ERROR);
+    if (bits == 8) client.set_palette(0, host::pattern_palette());
+    for (const auto pattern : {host::Pattern::Bars, host::Pattern::Gradient, host::Pattern::Checker,
+                               host::Pattern::Grid}) {
+      SCOPED_TRACE(std::to_string(bits) + " bpp, pattern " + std::to_string(int(pattern)));
+      const host::PatternImage image(pattern, mode);
+      image.draw(memory.frame, mode.ScreenStride);
+      const host::MonitorTiming timing = host::decode_monitor(m.board(3));
+      const host::Picture picture = host::render_frame(m.board(3), timing);
+      ASSERT_EQ(picture.width, 800u);
+      ASSERT_EQ(picture.height, 600u);
+      EXPECT_EQ(picture.rgb, host::expected_picture(pattern, mode));
+      using Rgb = std::array<uint8_t, 3>;
+      switch (pattern) {
+        case host::Pattern::Bars:
+          EXPECT_EQ(picture.at(0, 0), (Rgb{255, 255, 255}));
+          EXPECT_EQ(picture.at(799, 0), (Rgb{0, 0, 0}));
+          EXPECT_EQ(picture.at(0, 599), (Rgb{0, 0, 0}));  // the grey ramp begins black
+          break;
+        case host::Pattern::Gradient:
+          if (bits == 32) {
+            EXPECT_EQ(picture.at(0, 0), (Rgb{0, 0, 128}));
+            EXPECT_EQ(picture.at(799, 599), (Rgb{255, 255, 128}));
+            EXPECT_EQ(picture.at(400, 300), (Rgb{128, 127, 128}));
+          }
+          EXPECT_NE(picture.at(0, 0), picture.at(0, 599));  // green follows the row
+          break;
+        case host::Pattern::Checker:
+          EXPECT_EQ(picture.at(0, 0), (Rgb{0, 0, 0}));
+          EXPECT_EQ(picture.at(8, 0), (Rgb{255, 255, 255}));
+          EXPECT_EQ(picture.at(8, 8), (Rgb{0, 0, 0}));
+          break;
+        case host::Pattern::Grid:
+          EXPECT_EQ(picture.at(0, 300), (Rgb{255, 0, 0}));
+          EXPECT_EQ(picture.at(799, 599), (Rgb{255, 0, 0}));
+          EXPECT_EQ(picture.at(32, 300), (Rgb{255, 255, 255}));
+          EXPECT_EQ(picture.at(33, 64), (Rgb{255, 255, 255}));
+          break;
+      }
+      // The last pixel of the last visible row, its first byte changed, shows
+      // there alone.
+      uint8_t &last = memory.frame[size_t(599) * mode.ScreenStride + 799 * bits / 8];
+      last ^= 0x80;
+      std::vector<uint8_t> row(800 * 3);
+      host::render_row(m.board(3), timing, 598, row.data());
+      EXPECT_EQ(0, memcmp(row.data(), image.shown_row(598), row.size()));
+      host::render_row(m.board(3), timing, 599, row.data());
+      EXPECT_NE(0, memcmp(row.data(), image.shown_row(599), row.size()));
+      EXPECT_EQ(0, memcmp(row.data(), image.shown_row(599), row.size() - 3));
+      last ^= 0x80;
+    }
+    client.unmap_video_memory(memory.ram);
+  }
 }
 
 }  // namespace

@@ -99,6 +99,45 @@ TEST(Mapping, MappedVideoMemoryIsTheBoardsMemory) {
   EXPECT_EQ(memory.ram[0x2000], 0x77);
 }
 
+// A display driver maps and unmaps video memory at every mode change, and a
+// view may be shared with another process meanwhile: every one of those
+// views is the board's memory, and an unmapped one is gone.
+TEST(Mapping, EveryViewOfVideoMemoryIsTheBoardsAndAnUnmappedOneIsGone) {
+  OneBoard b(4 * kMiB);
+  uint8_t *vram = b.m.board(3).vram();
+  const auto first = b.client.map_video_memory();
+  ASSERT_EQ(first.status, NO_ERROR);
+  first.ram[0x10] = 0x11;
+  const auto second = b.client.map_video_memory();  // while the first is mapped
+  ASSERT_EQ(second.status, NO_ERROR);
+  EXPECT_NE(second.ram, first.ram);
+  EXPECT_EQ(second.ram[0x10], 0x11);
+  second.ram[4 * kMiB - 1] = 0x22;
+  EXPECT_EQ(first.ram[4 * kMiB - 1], 0x22);
+  const auto shared = b.client.share_video_memory(reinterpret_cast<HANDLE>(0x1111), 0x1000, 0x10000);
+  ASSERT_EQ(shared.status, NO_ERROR);
+  static_cast<uint8_t *>(shared.info.VirtualAddress)[0x1020] = 0x33;  // the view begins at the memory's start
+  EXPECT_EQ(vram[0x1020], 0x33);
+
+  EXPECT_EQ(b.client.unmap_video_memory(first.ram), NO_ERROR);
+  EXPECT_EQ(b.client.unmap_video_memory(second.ram), NO_ERROR);
+  for (int round = 0; round < 3; round++) {
+    SCOPED_TRACE(round);
+    const auto again = b.client.map_video_memory();
+    ASSERT_EQ(again.status, NO_ERROR);
+    EXPECT_EQ(again.ram[0x10], 0x11);
+    EXPECT_EQ(again.ram[0x1020], 0x33);
+    EXPECT_EQ(again.ram[4 * kMiB - 1], uint8_t(0x22 + round));
+    again.ram[4 * kMiB - 1] = uint8_t(0x23 + round);
+    vram[0x30] = uint8_t(round);
+    EXPECT_EQ(again.ram[0x30], round);
+    EXPECT_EQ(b.client.unmap_video_memory(again.ram), NO_ERROR);
+  }
+  volatile uint8_t *stale = first.ram;
+  EXPECT_DEATH(stale[0x10] = 0x44, "");
+  EXPECT_EQ(vram[0x10], 0x11);
+}
+
 TEST(Mapping, FailedVideoMemoryMappingReportsTheServicesStatus) {
   OneBoard b(4 * kMiB, {{"VideoPortMapMemory", 1, ERROR_NOT_ENOUGH_MEMORY}});
   const auto memory = b.client.map_video_memory();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -49,8 +50,10 @@ struct SweepRow {
   std::string problem;  // empty when the monitor shows exactly the mode and the picture
 };
 
-// Compares what the monitor shows with the mode asked for and the picture drawn.
-std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, host::Pattern pattern) {
+// Compares what the monitor shows with the mode asked for and the picture
+// drawn, row by row as the monitor scans it out.
+std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, const host::Board &board,
+                        const host::PatternImage &image) {
   if (!shown.error.empty()) return shown.error;
   const auto &t = shown.timing;
   if (t.state != host::DisplayState::Graphics) return "the monitor shows no graphics";
@@ -59,28 +62,36 @@ std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, 
   if (t.bits_per_pixel != mode.BitsPerPlane) return "pixel format of " + std::to_string(t.bits_per_pixel) + " bpp";
   if (std::abs(t.refresh_hz - mode.Frequency) > 0.03 * mode.Frequency)
     return "refresh " + std::to_string(t.refresh_hz) + " Hz";
-  const std::vector<uint8_t> expected = host::expected_picture(pattern, mode);
-  const auto &shown_rgb = shown.picture.rgb;
-  if (shown_rgb == expected) return "";
-  const auto differ = std::mismatch(shown_rgb.begin(), shown_rgb.end(), expected.begin(), expected.end());
-  const size_t pixel = size_t(differ.first - shown_rgb.begin()) / 3;
-  return "picture differs at (" + std::to_string(pixel % t.width) + ", " +
-         std::to_string(pixel / t.width) + ")";
+  std::vector<uint8_t> row(size_t(t.width) * 3);
+  for (uint32_t y = 0; y < t.height; y++) {
+    host::render_row(board, t, y, row.data());
+    const uint8_t *expected = image.shown_row(y);
+    if (memcmp(row.data(), expected, row.size()) == 0) continue;
+    const auto differ = std::mismatch(row.begin(), row.end(), expected);
+    return "picture differs at (" + std::to_string((differ.first - row.begin()) / 3) + ", " + std::to_string(y) +
+           ")";
+  }
+  return "";
 }
 
 // One machine of the sweep: a board of one variant and memory size, every
-// mode it offers set, drawn and checked.
+// mode it offers set, drawn and checked. Modes that share a size, a pixel
+// format and a pattern share the pattern's rows, worked out once.
 std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, const std::string &name,
                                     uint32_t mib, const std::function<void()> &progress) {
   const host::Pattern patterns[] = {host::Pattern::Bars, host::Pattern::Gradient, host::Pattern::Grid};
+  std::map<std::tuple<host::Pattern, ULONG, ULONG, ULONG>, host::PatternImage> images;
   std::vector<SweepRow> rows;
   Machine m(host::machine_with({host::default_board(0, code, mib * host::kMiB)}), driver);
   m.boot();
   DisplayClient client(m, 0);
   for (const auto &mode : client.modes()) {
     const host::Pattern pattern = patterns[mode.ModeIndex % 3];
-    const Shown shown = show_mode(m, 0, mode, pattern, false);
-    rows.push_back({name, mib, mode, shown.timing, check_shown(mode, shown, pattern)});
+    const auto &image =
+        images.try_emplace({pattern, mode.VisScreenWidth, mode.VisScreenHeight, mode.BitsPerPlane}, pattern, mode)
+            .first->second;
+    const Shown shown = draw_mode(m, 0, mode, image, false);
+    rows.push_back({name, mib, mode, shown.timing, check_shown(mode, shown, m.adapter_board(0), image)});
     progress();
   }
   m.reset_hardware();

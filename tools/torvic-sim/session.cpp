@@ -178,8 +178,8 @@ ordered_json timing_json(const host::MonitorTiming &t) {
   return j;
 }
 
-Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode,
-                host::Pattern pattern, bool exercise_public_ranges) {
+Shown draw_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, const host::PatternImage &image,
+                bool exercise_public_ranges) {
   DisplayClient client(m, adapter);
   Shown shown;
   if (VP_STATUS s = client.set_mode(mode.ModeIndex); s != NO_ERROR) {
@@ -195,15 +195,20 @@ Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode,
   if (uint64_t(mode.ScreenStride) * mode.VisScreenHeight > memory.frame_length)
     shown.error = "the frame of " + mode_label(mode) + " does not fit the mapped frame buffer";
   else
-    host::draw_pattern(pattern, memory.frame, mode);
+    image.draw(memory.frame, mode.ScreenStride);
   if (exercise_public_ranges) {
     const auto ranges = client.query_public_ranges();
     if (ranges.status == NO_ERROR) client.free_public_ranges(ranges.bytes);
   }
   client.unmap_video_memory(memory.ram);
-  const host::Board &board = m.adapter_board(adapter);
-  shown.timing = host::decode_monitor(board);
-  shown.picture = host::render_frame(board, shown.timing);
+  shown.timing = host::decode_monitor(m.adapter_board(adapter));
+  return shown;
+}
+
+Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode,
+                host::Pattern pattern, bool exercise_public_ranges) {
+  Shown shown = draw_mode(m, adapter, mode, host::PatternImage(pattern, mode), exercise_public_ranges);
+  shown.picture = host::render_frame(m.adapter_board(adapter), shown.timing);
   return shown;
 }
 

@@ -72,6 +72,10 @@ struct Shown {
 };
 Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, host::Pattern pattern,
                 bool exercise_public_ranges);
+// The same with the pattern already worked out for the mode, and without
+// rendering the picture: the timing the monitor locks to, and any error.
+Shown draw_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, const host::PatternImage &image,
+                bool exercise_public_ranges);
 
 // With --json, the document on standard output; a document of one run gets
 // the faults that fired in it as "faults_fired".

@@ -1,0 +1,64 @@
+#include "host/vram_views.h"
+
+#include <sys/mman.h>
+
+#include <cerrno>
+
+#ifndef MREMAP_DONTUNMAP
+#define MREMAP_DONTUNMAP 4
+#endif
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+namespace torvic::host {
+
+namespace {
+
+bool map_view(uint8_t *at, int fd, uint64_t offset, size_t length) {
+  return mmap(at, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd,
+              static_cast<off_t>(offset)) != MAP_FAILED;
+}
+
+// Moves a view to `to`, leaving `from` mapped (to nothing the view holds) so
+// that no hole opens in an address range someone else could then be given.
+bool move_view(uint8_t *from, uint8_t *to, size_t length) {
+  return mremap(from, length, length, MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, to) != MAP_FAILED;
+}
+
+}  // namespace
+
+VramViews::VramViews(int fd, uint64_t size)
+    : fd_(fd),
+      size_(static_cast<size_t>(size)),
+      parking_(std::make_unique<Reservation>(size_ + kAlignment)),
+      parking_place_(parking_->base() +
+                     (kAlignment - reinterpret_cast<uintptr_t>(parking_->base()) % kAlignment) % kAlignment) {
+  if (!map_view(parking_place_, fd_, 0, size_)) return;
+  // The pages become writable once here rather than on every first write.
+  madvise(parking_place_, size_, MADV_POPULATE_WRITE);
+  parked_ = true;
+}
+
+std::unique_ptr<VramView> VramViews::place(uint8_t *at, uint64_t offset, uint64_t length) {
+  if (parked_ && offset == 0 && length == size_ && reinterpret_cast<uintptr_t>(at) % kAlignment == 0) {
+    // When the kernel cannot move a shared view and keep its old place
+    // mapped, every view is mapped afresh from then on.
+    parked_ = false;
+    if (move_view(parking_place_, at, size_)) return std::make_unique<VramView>(this, at);
+  }
+  if (!map_view(at, fd_, offset, static_cast<size_t>(length))) return nullptr;
+  return std::make_unique<VramView>(nullptr, at);
+}
+
+void VramViews::park(uint8_t *from) {
+  // When the view cannot be moved it stays where it is, to be unmapped with
+  // the mapping, and views are mapped afresh from then on.
+  parked_ = move_view(from, parking_place_, size_);
+}
+
+VramView::~VramView() {
+  if (owner_) owner_->park(at_);
+}
+
+}  // namespace torvic::host
