@@ -10,6 +10,10 @@
 
 #include "host/text.h"
 
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
 namespace torvic::host {
 
 namespace {
@@ -174,6 +178,9 @@ Board::Board(const BoardConfig &config) : config_(config), command_(config.comma
   void *p = mmap(nullptr, config_.memory_size, PROT_READ | PROT_WRITE, MAP_SHARED, vram_fd_, 0);
   if (p == MAP_FAILED) throw std::runtime_error("cannot map video memory");
   vram_ = static_cast<uint8_t *>(p);
+  // The driver clears video memory at every mode set; its pages are made
+  // here in one go rather than one fault at a time.
+  madvise(vram_, config_.memory_size, MADV_POPULATE_WRITE);
 }
 
 Board::~Board() {

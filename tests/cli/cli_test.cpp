@@ -805,4 +805,21 @@ TEST(Cli, SweepSetsEveryModeAndChecksTheMonitor) {
   EXPECT_EQ(j["failed"], 0);
 }
 
+// The README's table of what the driver does when each service fails at
+// each place it is called is the command's output: a change in what the
+// driver does on a failure must show there.
+TEST(Cli, FaultTableInTheReadmeIsWhatTheDriverDoes) {
+  const SimRun r = sim("faults --markdown");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/README.md");
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string begin = "<!-- fault table: torvic-sim faults --markdown -->\n", end = "<!-- end of fault table -->";
+  const size_t from = readme.find(begin), to = readme.find(end);
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), r.out)
+      << "update the README's table with: torvic-sim faults --markdown";
+  EXPECT_THAT(r.out, HasSubstr(", 0 verifier stops"));
+}
+
 }  // namespace

@@ -81,6 +81,9 @@ int run_set_mode(const GlobalOptions &options, const SetModeOptions &set);
 int run_request(const GlobalOptions &options, const RequestOptions &request);
 int run_script(const GlobalOptions &options, const ScriptOptions &script);
 int run_sweep(const GlobalOptions &options, const SweepOptions &only);
+// Every fallible service made to fail at each call site of the default and a
+// DRAM machine (or of --machine FILE); exit 1 when the verifier stops a run.
+int run_fault_sweep(const GlobalOptions &options, bool markdown);
 int run_machine_default(const GlobalOptions &options);
 // Reads a machine file as --machine would, and shows it with every default.
 int run_machine_check(const GlobalOptions &options, const std::string &file);

@@ -152,6 +152,10 @@ int main(int argc, char **argv) {
   sweep->add_option("--memory", sweep_only.memory_mib, "only these memory sizes in MiB: 2, 4, 8 (repeatable)")
       ->check(CLI::IsMember({2u, 4u, 8u}))
       ->type_name("MIB");
+  bool faults_markdown = false;
+  auto *faults = app.add_subcommand(
+      "faults", "make every fallible service fail at each place the driver calls it and show what the driver does");
+  faults->add_flag("--markdown", faults_markdown, "the table in Markdown, as the README shows it");
   bool print_default = false;
   std::string check_file;
   auto *machine = app.add_subcommand("machine", "machine files: the default one, or check one of yours");
@@ -200,6 +204,7 @@ int main(int argc, char **argv) {
     else if (*raw) status = run_request(o, request);
     else if (*script_command) status = run_script(o, script);
     else if (*sweep) status = run_sweep(o, sweep_only);
+    else if (*faults) status = run_fault_sweep(o, faults_markdown);
     else if (*machine) status = check_option->count() ? run_machine_check(o, check_file) : run_machine_default(o);
     else if (display == "framebuf") status = run_demo_framebuf(o, out_dir, inf_file);
     else if (inf_option->count())
