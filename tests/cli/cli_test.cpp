@@ -670,7 +670,7 @@ TEST_F(Scratch, UsageErrorsSpeakInTheProgramsVoiceAndNameWhatIsAllowed) {
   const SimRun unknown = sim("mdoes");
   EXPECT_EQ(unknown.status, 2);
   EXPECT_THAT(unknown.err, HasSubstr("torvic-sim: The following argument was not expected: mdoes"));
-  EXPECT_THAT(unknown.err, HasSubstr("the subcommands are: demo boot modes set-mode request script sweep machine"));
+  EXPECT_THAT(unknown.err, HasSubstr("the subcommands are: demo boot modes set-mode request script sweep faults machine"));
   EXPECT_THAT(unknown.err, HasSubstr("did you mean modes?"));
   EXPECT_THAT(sim("frobnicate").err, ::testing::Not(HasSubstr("did you mean")));
   for (const char *board : {"-1", "99999999999999999999", "x"}) {
