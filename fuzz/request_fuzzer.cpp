@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "host/machine.h"
+#include "fuzz/input_reader.h"
 #include "host/display_client.h"
+#include "host/machine.h"
 #include "miniport/torvic_requests.h"
 
 namespace {
@@ -25,16 +26,6 @@ const ULONG kCodes[] = {
     IOCTL_VIDEO_MAP_VIDEO_MEMORY,        IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES,
     IOCTL_VIDEO_SHARE_VIDEO_MEMORY,      IOCTL_TORVIC_STALL,
     IOCTL_TORVIC_QUERY_NUM_BOARDS,       IOCTL_VIDEO_SET_POINTER_POSITION,
-};
-
-struct Reader {
-  const uint8_t *data;
-  size_t size;
-  uint32_t take(size_t bytes) {
-    uint32_t v = 0;
-    for (size_t i = 0; i < bytes && size; i++, data++, size--) v |= uint32_t(*data) << (8 * i);
-    return v;
-  }
 };
 
 [[noreturn]] void fail(const std::string &why) {

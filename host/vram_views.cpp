@@ -15,6 +15,11 @@ namespace torvic::host {
 
 namespace {
 
+// The 32-bit build mostly runs under qemu-i386, which does not emulate
+// these moves faithfully (with moved views, a request buffer's guard bytes
+// were overwritten there). That build maps every view afresh.
+constexpr bool kMoveViews = sizeof(void *) == 8;
+
 bool map_view(uint8_t *at, int fd, uint64_t offset, size_t length) {
   return mmap(at, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED | MAP_POPULATE, fd,
               static_cast<off_t>(offset)) != MAP_FAILED;
@@ -28,12 +33,11 @@ bool move_view(uint8_t *from, uint8_t *to, size_t length) {
 
 }  // namespace
 
-VramViews::VramViews(int fd, uint64_t size)
-    : fd_(fd),
-      size_(static_cast<size_t>(size)),
-      parking_(std::make_unique<Reservation>(size_ + kAlignment)),
-      parking_place_(parking_->base() +
-                     (kAlignment - reinterpret_cast<uintptr_t>(parking_->base()) % kAlignment) % kAlignment) {
+VramViews::VramViews(int fd, uint64_t size) : fd_(fd), size_(static_cast<size_t>(size)) {
+  if (!kMoveViews) return;
+  parking_ = std::make_unique<Reservation>(size_ + kAlignment);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(parking_->base());
+  parking_place_ = parking_->base() + (kAlignment - base % kAlignment) % kAlignment;
   if (!map_view(parking_place_, fd_, 0, size_)) return;
   // The pages become writable once here rather than on every first write.
   madvise(parking_place_, size_, MADV_POPULATE_WRITE);

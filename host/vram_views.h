@@ -54,8 +54,8 @@ class VramViews {
 
   int fd_;
   size_t size_;
-  std::unique_ptr<Reservation> parking_;
-  uint8_t *parking_place_;  // where the whole view waits, aligned, inside parking_
+  std::unique_ptr<Reservation> parking_;  // none where views are not moved
+  uint8_t *parking_place_ = nullptr;       // where the whole view waits, aligned, inside parking_
   bool parked_ = false;     // false while the view is out, or when views cannot be moved
 };
 

@@ -330,14 +330,21 @@ TEST_F(Scratch, ScriptSendsRequestsInTurnToOneMachine) {
 }
 
 TEST_F(Scratch, MachineCheckShowsAFileWithEveryDefaultFilledIn) {
-  write("m.json", R"({"boards": [{"slot": 5, "variant_code": 8}]})");
+  write("m.json", R"({"boards": [{"slot": 5, "variant_code": 8}],
+                      "faults": [{"service": "VideoPortWriteRegisterUchar", "call": 3},
+                                 {"service": "VideoPortMapMemory", "call": 1, "status": 8}]})");
   const SimRun text = sim("machine --check m.json", dir);
   EXPECT_EQ(text.status, 0) << text.err;
-  EXPECT_THAT(text.out, HasSubstr("m.json: a valid machine file: 1 board(s), 0 fault(s)"));
+  EXPECT_THAT(text.out, HasSubstr("m.json: a valid machine file: 1 board(s), 2 fault(s)"));
   EXPECT_THAT(text.out, HasSubstr("slot 5: 0x1F3A:0x4B21, variant code 8 (DRAM board with an RGB526), 4 MiB"));
   const json j = json::parse(sim("--json machine --check m.json", dir).out);
   EXPECT_EQ(j["boards"][0]["memory_mib"], 4);
   EXPECT_EQ(j["boards"][0]["bars"][5]["io"], true);
+  // What it prints is a machine file that reads back as the same machine.
+  write("again.json", j.dump());
+  const SimRun again = sim("--json machine --check again.json", dir);
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(json::parse(again.out), j);
   write("bad.json", R"({"boards": [{"slot": 5, "slot": 6}]})");
   const SimRun bad = sim("machine --check bad.json", dir);
   EXPECT_EQ(bad.status, 2);

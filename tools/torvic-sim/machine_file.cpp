@@ -322,8 +322,13 @@ ordered_json machine_to_json(const host::MachineConfig &config) {
     out["boards"].push_back(j);
   }
   out["faults"] = ordered_json::array();
-  for (const auto &f : config.faults)
-    out["faults"].push_back({{"service", f.service}, {"call", f.call}, {"status", hex(static_cast<uint32_t>(f.status))}});
+  for (const auto &f : config.faults) {
+    ordered_json fault = {{"service", f.service}, {"call", f.call}};
+    // Only a service that returns a status fails with one.
+    const host::ServiceFaultInfo *info = host::service_fault_info(f.service);
+    if (info && info->kind == host::FaultKind::Status) fault["status"] = hex(static_cast<uint32_t>(f.status));
+    out["faults"].push_back(fault);
+  }
   out["config_info_length"] = config.config_info_length;
   return out;
 }
