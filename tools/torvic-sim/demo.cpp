@@ -12,15 +12,6 @@ namespace torvic::sim {
 using host::DisplayClient;
 
 int run_demo(const GlobalOptions &o, const std::string &out_dir) {
-  struct Choice {
-    const char *mode;
-    host::Pattern pattern;
-  };
-  // An 8-bit mode through the palette on the first board, a 32-bit mode on
-  // the second, and 16 bits on any further board; each at its lowest rate.
-  const Choice choices[] = {{"1024x768x8", host::Pattern::Bars},
-                            {"1152x864x32", host::Pattern::Gradient},
-                            {"800x600x16", host::Pattern::Grid}};
   Session s(o);
   Machine &m = s.machine();
   ordered_json j;
@@ -47,7 +38,7 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
     for (size_t i = 0; i < s.boards(); i++) {
       current = i;
       const int slot = m.adapters()[i].slot;
-      const Choice &choice = choices[std::min<size_t>(i, 2)];
+      const DemoChoice &choice = demo_choice(i);  // each at its lowest rate
       const DemoMode chosen = demo_mode(DisplayClient(m, i).modes(), choice.mode);
       const VIDEO_MODE_INFORMATION &mode = chosen.mode;
       ordered_json shown_json = {{"board", i}, {"slot", slot}, {"wanted", choice.mode},

@@ -182,8 +182,6 @@ std::string later_requests(Machine &m, const std::vector<bool> &started) {
 }
 
 RunResult run(const host::MachineConfig &config, const std::string &driver, host::Trace *trace = nullptr) {
-  static const char *const kWanted[] = {"1024x768x8", "1152x864x32", "800x600x16"};
-  static const host::Pattern kPatterns[] = {host::Pattern::Bars, host::Pattern::Gradient, host::Pattern::Grid};
   RunResult r;
   Machine m(config, driver);
   try {
@@ -194,8 +192,7 @@ RunResult run(const host::MachineConfig &config, const std::string &driver, host
       started.push_back(m.initialize(i));
     }
     for (size_t i = 0; i < started.size(); i++)
-      r.board_notes.push_back(started[i] ? show_on(m, i, kWanted[std::min<size_t>(i, 2)],
-                                                   kPatterns[std::min<size_t>(i, 2)])
+      r.board_notes.push_back(started[i] ? show_on(m, i, demo_choice(i).mode, demo_choice(i).pattern)
                                          : std::vector<std::string>{"HwInitialize returns FALSE: the board is not started"});
     for (size_t i = 0; i < started.size(); i++)
       r.monitors.push_back(monitor_text(m.adapter_board(i)));

@@ -315,6 +315,13 @@ const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION
 // The demo's mode for a board: the one it prefers, or, where the board does
 // not offer it (a DRAM board, a small memory), the widest offered mode of the
 // same depth, or the first one offered.
+const DemoChoice &demo_choice(size_t board) {
+  static const DemoChoice choices[] = {{"1024x768x8", host::Pattern::Bars},
+                                       {"1152x864x32", host::Pattern::Gradient},
+                                       {"800x600x16", host::Pattern::Grid}};
+  return choices[std::min<size_t>(board, std::size(choices) - 1)];
+}
+
 DemoMode demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes, const std::string &preferred) {
   try {
     return {find_mode(modes, preferred), ""};

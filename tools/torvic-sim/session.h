@@ -96,4 +96,12 @@ struct DemoMode {
 };
 DemoMode demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes, const std::string &preferred);
 
+// What the demo shows on each board: an 8-bit mode through the palette on
+// the first, a 32-bit mode on the second, and 16 bits on any further board.
+struct DemoChoice {
+  const char *mode;
+  host::Pattern pattern;
+};
+const DemoChoice &demo_choice(size_t board);
+
 }  // namespace torvic::sim
