@@ -169,6 +169,7 @@ Board::Board(const BoardConfig &config) : config_(config), command_(config.comma
   regs_[0x4010 / 4] = config_.xya_ctrl_power_on;
   regs_[0x6010 / 4] = config_.xyb_ctrl_power_on;
   engine_busy_left_ = config_.engine.busy_reads;
+  last_operation_left_ = config_.engine.last_operation_reads;
 
   // Video memory lives in a memory file so that display clients can map
   // views of it that alias the board's own storage.
@@ -260,8 +261,12 @@ uint32_t Board::engine_read(uint32_t offset) {
   engine_polls_++;
   const bool busy = engine_busy_left_ != 0;
   if (engine_busy_left_ > 0) engine_busy_left_--;
-  if (!busy) return 0;
-  return offset == 0x400C ? kEngineQueuedWork : kEngineBusyBits;
+  if (busy) return offset == 0x400C ? kEngineQueuedWork : kEngineBusyBits;
+  if (offset == 0x4008 && last_operation_left_ > 0) {
+    last_operation_left_--;
+    return config_.engine.last_operation_bits;
+  }
+  return 0;
 }
 
 uint32_t Board::read(Block block, uint32_t offset) {

@@ -31,6 +31,10 @@ struct BarConfig {
 // How the drawing engine answers the driver's idle polls.
 struct EngineConfig {
   int64_t busy_reads = 0;  // reads that still report busy; -1: never idle
+  // Once the queue reads empty, reads of ENGINE_BUSY that still show the last
+  // operation running, and which of the two busy bits they show.
+  int64_t last_operation_reads = 0;
+  uint32_t last_operation_bits = 0x3;
 };
 
 struct BoardConfig {
@@ -134,6 +138,7 @@ class Board {
   uint32_t dac_index_ = 0;
   uint8_t dac_index_control_ = 0;
   int64_t engine_busy_left_;
+  int64_t last_operation_left_;
   uint64_t engine_polls_ = 0;
   bool text_mode_ = true;
   std::string fault_;

@@ -375,10 +375,13 @@ TEST(Discovery, BoardWhoseRangesAreNotTheFamilysIsPassedOverAfterItsClaim) {
       {"I/O block of 128 bytes", 5, [](host::BarConfig &b) { b.size = 0x80; }},
       {"XY window of 4 KiB", 2, [](host::BarConfig &b) { b.size = 0x1000; }},
       {"frame buffer of 1 MiB", 0, [](host::BarConfig &b) { b.size = kMiB; }},
+      // Long enough for what is reached through them: only their space is wrong.
       {"XY window in I/O space", 2,
-       [](host::BarConfig &b) { b.io = true, b.size = 0x100, b.power_on_address = 0xE000; }},
+       [](host::BarConfig &b) { b.io = true, b.size = 0x2000, b.power_on_address = 0xE000; }},
       {"register block in I/O space", 4,
-       [](host::BarConfig &b) { b.io = true, b.size = 0x100, b.power_on_address = 0xE000; }},
+       [](host::BarConfig &b) { b.io = true, b.size = 0x8000, b.power_on_address = 0x8000; }},
+      {"I/O block in memory space", 5,
+       [](host::BarConfig &b) { b.io = false, b.size = 0x100, b.power_on_address = 0xC4040000; }},
   };
   for (const auto &c : boards) {
     BoardConfig odd = board(2, 0, 4 * kMiB, 0);

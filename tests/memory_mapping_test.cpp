@@ -82,6 +82,21 @@ TEST(Mapping, VideoMemoryReplyPlacesTheVisibleFrameOfTheCurrentMode) {
   }
 }
 
+// The display driver's RequestedVirtualAddress is the in/out address of the
+// mapping, which NT takes as the process to map into.
+TEST(Mapping, VideoMemoryIsMappedWhereTheRequestAsks) {
+  OneBoard b(4 * kMiB);
+  const RequestResult r = b.m.request(0, IOCTL_VIDEO_MAP_VIDEO_MEMORY,
+                                      bytes_of(VIDEO_MEMORY{kProcess}),
+                                      sizeof(VIDEO_MEMORY_INFORMATION));
+  ASSERT_EQ(r.status, NO_ERROR);
+  EXPECT_EQ(calls_of(b.m, "VideoPortMapMemory"),
+            (std::vector<std::string>{"VideoPortMapMemory phys " + hex(b.range_start(0)) +
+                                      " length 0x400000 memory process 0x4D0"}));
+  ASSERT_EQ(b.m.client_mappings().size(), 1u);
+  EXPECT_EQ(b.m.client_mappings()[0]->process, kProcess);
+}
+
 TEST(Mapping, MappedVideoMemoryIsTheBoardsMemory) {
   OneBoard b(8 * kMiB);
   ASSERT_EQ(b.client.set_mode(50), NO_ERROR);  // visible frame 1024 bytes in

@@ -243,23 +243,35 @@ Lines engine_reads(const Machine &m, bool *before_clear) {
 TEST(ModeSet, EngineIsPolledUntilIdleBeforeVideoMemoryIsCleared) {
   const struct {
     int64_t busy_reads;
+    // The queue empty, the last operation still running for this many reads,
+    // showing these busy bits.
+    int64_t last_operation_reads;
+    uint32_t last_operation_bits;
     Lines reads;
   } cases[] = {
-      {0, {"read ENGINE_QUEUE -> 0x0", "read ENGINE_BUSY -> 0x0"}},
-      {5,
+      {0, 0, 0x3, {"read ENGINE_QUEUE -> 0x0", "read ENGINE_BUSY -> 0x0"}},
+      {5, 0, 0x3,
        {"read ENGINE_QUEUE -> 0x4 (x 5)", "read ENGINE_QUEUE -> 0x0", "read ENGINE_BUSY -> 0x0"}},
+      {0, 3, 0x1,
+       {"read ENGINE_QUEUE -> 0x0", "read ENGINE_BUSY -> 0x1 (x 3)", "read ENGINE_BUSY -> 0x0"}},
+      {0, 3, 0x2,
+       {"read ENGINE_QUEUE -> 0x0", "read ENGINE_BUSY -> 0x2 (x 3)", "read ENGINE_BUSY -> 0x0"}},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.busy_reads);
+    SCOPED_TRACE(testing::Message() << c.busy_reads << " busy, last operation showing "
+                                    << c.last_operation_bits << " for " << c.last_operation_reads);
     BoardConfig config = board(3);
     config.engine.busy_reads = c.busy_reads;
+    config.engine.last_operation_reads = c.last_operation_reads;
+    config.engine.last_operation_bits = c.last_operation_bits;
     OneBoard b(config);
     b.m.clear_trace();
     ASSERT_EQ(b.client.set_mode(0), NO_ERROR);
     bool before_clear = false;
     EXPECT_EQ(engine_reads(b.m, &before_clear), c.reads);
     EXPECT_TRUE(before_clear);
-    EXPECT_EQ(b.hw().engine_polls(), static_cast<uint64_t>(c.busy_reads) + 2);
+    EXPECT_EQ(b.hw().engine_polls(),
+              static_cast<uint64_t>(c.busy_reads + c.last_operation_reads) + 2);
   }
 }
 
@@ -363,10 +375,13 @@ TEST(VgaRestore, ControlValueIsTheLastModesWithTheDisplayBitCleared) {
     uint32_t config2;
     std::optional<ULONG> mode;
     ULONG written;
+    bool initialised_after_the_mode = false;
   } cases[] = {
       {"1024x768, CONFIG2 bit 2 set", kRgb526, 0xC, 24, 0x00040001},
       {"1024x768, CONFIG2 bit 2 clear", kRgb526, 0x8, 24, 0x00040003},
       {"no mode set yet", kRgb526, 0xC, std::nullopt, 0},
+      // Initialisation forgets the mode: no mode set since.
+      {"1024x768, then initialised again", kRgb526, 0x8, 24, 0, true},
       // from the value kept, not from 0x20000100
       {"DRAM board", kDram, 0xC, 24, 0x00040001},
       {"DRAM board, CONFIG2 bit 2 clear", kDram, 0x8, 0, 0x01040003},
@@ -376,6 +391,9 @@ TEST(VgaRestore, ControlValueIsTheLastModesWithTheDisplayBitCleared) {
     OneBoard b(with_config2(board(3, c.variant, 4 * kMiB), c.config2));
     if (c.mode) {
       ASSERT_EQ(b.client.set_mode(*c.mode), NO_ERROR);
+    }
+    if (c.initialised_after_the_mode) {
+      ASSERT_TRUE(b.m.initialize(0));
     }
     b.m.clear_trace();
     ASSERT_EQ(b.client.reset_device(), NO_ERROR);
