@@ -179,9 +179,6 @@ Board::Board(const BoardConfig &config) : config_(config), command_(config.comma
   void *p = mmap(nullptr, config_.memory_size, PROT_READ | PROT_WRITE, MAP_SHARED, vram_fd_, 0);
   if (p == MAP_FAILED) throw std::runtime_error("cannot map video memory");
   vram_ = static_cast<uint8_t *>(p);
-  // The driver clears video memory at every mode set; its pages are made
-  // here in one go rather than one fault at a time.
-  madvise(vram_, config_.memory_size, MADV_POPULATE_WRITE);
 }
 
 Board::~Board() {
@@ -326,6 +323,12 @@ uint32_t Board::io(uint32_t offset) const { return io_[(offset & 0xFF) / 4]; }
 void Board::clear_vram(uint64_t offset, uint64_t length) {
   if (offset >= config_.memory_size) return;
   const uint64_t n = std::min<uint64_t>(length, config_.memory_size - offset);
+  // The first clear touches every page: they are made in one go rather than
+  // one fault at a time.
+  if (!vram_populated_) {
+    madvise(vram_ + offset, static_cast<size_t>(n), MADV_POPULATE_WRITE);
+    vram_populated_ = offset == 0 && n == config_.memory_size;
+  }
   memset(vram_ + offset, 0, static_cast<size_t>(n));
 }
 

@@ -144,6 +144,7 @@ class Board {
   std::string fault_;
   int vram_fd_ = -1;
   uint8_t *vram_ = nullptr;
+  bool vram_populated_ = false;  // every page of video memory made
 };
 
 }  // namespace torvic::host
