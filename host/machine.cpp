@@ -875,7 +875,8 @@ VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
 
 VOID Machine::vp_zero_memory(PVOID destination, ULONG length) {
   if (!destination && length) stop("VideoPortZeroMemory: null destination");
-  memset(destination, 0, length);
+  // No bytes at a null destination is no fault, but memset may not be given null.
+  if (length) memset(destination, 0, length);
   TraceEvent &e = record("VideoPortZeroMemory");
   e.detail = "length " + std::to_string(length);
   set_args(e, {{"length", length}});

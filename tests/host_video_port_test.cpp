@@ -225,6 +225,16 @@ TEST_F(Verifier, StopsAStallAboveFiftyMicroseconds) {
               ::testing::HasSubstr("may not exceed 50"));
 }
 
+TEST_F(Verifier, StopsZeroingBytesAtANullDestinationButNotZeroingNone) {
+  // No bytes at a null destination is no misuse, and the port touches nothing
+  // (memset may not be handed a null pointer, whatever the length).
+  EXPECT_EQ(stop_when([](Machine &, HW_DEVICE_EXTENSION &) { VideoPortZeroMemory(nullptr, 0); }), "");
+  Machine four_bytes(machine({board(3)}));
+  EXPECT_THAT(stop_message_when(four_bytes, "VideoPortGetDeviceBase", 3,
+                                [](Machine &) { VideoPortZeroMemory(nullptr, 4); }),
+              ::testing::HasSubstr("VideoPortZeroMemory: null destination"));
+}
+
 TEST_F(Verifier, StopsARegistryNameWithoutItsTerminator) {
   std::u16string unterminated(300, u'A');
   ULONG value = 0;
