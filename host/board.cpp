@@ -232,8 +232,7 @@ std::optional<uint64_t> Board::decoded_base(int bar) const {
 bool Board::access_allowed(Block block, uint32_t offset, Access access, std::string *why) const {
   const RegisterInfo *r = find_register(block, offset);
   if (!r) {
-    *why = std::string("the board has no register at ") + block_name(block) + " offset 0x" +
-           [&] { char b[16]; snprintf(b, sizeof b, "%X", offset); return std::string(b); }();
+    *why = std::string("the board has no register at ") + block_name(block) + " offset " + hex(offset);
     return false;
   }
   bool ok = false;

@@ -342,11 +342,7 @@ nlohmann::ordered_json registry_args(const std::u16string &name, const uint8_t *
     j["data"] = v;
   } else {
     std::string bytes;
-    for (ULONG i = 0; i < length; i++) {
-      char b[4];
-      snprintf(b, sizeof b, "%02X", data[i]);
-      bytes += b;
-    }
+    for (ULONG i = 0; i < length; i++) bytes += formatted("%02X", data[i]);
     j["type"] = "REG_BINARY";
     j["data"] = bytes;
   }
