@@ -38,7 +38,7 @@ struct Reader {
 };
 
 [[noreturn]] void fail(const std::string &why) {
-  fprintf(stderr, "request fuzzer: %s\n", why.c_str());
+  (void)fprintf(stderr, "request fuzzer: %s\n", why.c_str());
   abort();
 }
 

@@ -243,7 +243,7 @@ TEST(ModeQueries, WithdrawnEntriesLeaveGapsInTheIndicesButNoHolesInTheList) {
   const std::set<ULONG> withdrawn = {50, 53, 56, 59, 62, 65, 68, 72, 75, 78};
   std::vector<ULONG> expected, listed;
   for (ULONG i = 0; i < 79; i++)
-    if (!withdrawn.count(i)) expected.push_back(i);
+    if (!withdrawn.contains(i)) expected.push_back(i);
   for (const auto &mode : modes) listed.push_back(mode.ModeIndex);
   EXPECT_EQ(listed, expected);
 
