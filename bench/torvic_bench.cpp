@@ -13,7 +13,7 @@ using torvic::host::DisplayClient;
 using torvic::host::Machine;
 
 void BootDefaultMachine(benchmark::State &state) {
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): Google Benchmark's loop, value unused
     Machine m(torvic::host::default_machine());
     m.boot();
     m.open(0);
@@ -28,7 +28,7 @@ void SetMode1024x768x8(benchmark::State &state) {
   m.boot();
   DisplayClient client(m, 0);
   client.modes();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): Google Benchmark's loop, value unused
     m.clear_trace();
     benchmark::DoNotOptimize(client.set_mode(24));
   }
@@ -39,7 +39,7 @@ void QueryAvailableModes(benchmark::State &state) {
   Machine m(torvic::host::default_machine());
   m.boot();
   DisplayClient client(m, 1);
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): Google Benchmark's loop, value unused
     m.clear_trace();
     benchmark::DoNotOptimize(client.modes());
   }
@@ -62,7 +62,7 @@ struct At1152x864x32 {
 void DrawDecodeAndRender1152x864x32(benchmark::State &state) {
   At1152x864x32 at;
   const auto memory = at.client.map_video_memory();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): Google Benchmark's loop, value unused
     torvic::host::draw_pattern(torvic::host::Pattern::Gradient, memory.frame, at.mode);
     const auto timing = torvic::host::decode_monitor(at.m.adapter_board(1));
     benchmark::DoNotOptimize(torvic::host::render_frame(at.m.adapter_board(1), timing));
@@ -76,7 +76,7 @@ BENCHMARK(DrawDecodeAndRender1152x864x32)->Unit(benchmark::kMillisecond);
 void MapDrawUnmap1152x864x32(benchmark::State &state) {
   At1152x864x32 at;
   const torvic::host::PatternImage image(torvic::host::Pattern::Gradient, at.mode);
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): Google Benchmark's loop, value unused
     const auto memory = at.client.map_video_memory();
     image.draw(memory.frame, at.mode.ScreenStride);
     at.client.unmap_video_memory(memory.ram);

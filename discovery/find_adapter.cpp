@@ -30,11 +30,10 @@ extern "C" TORVIC_PAGEABLE BOOLEAN Torvic_map_access_ranges(PHW_DEVICE_EXTENSION
 
 extern "C" TORVIC_PAGEABLE VP_STATUS NTAPI Torvic_FindAdapter(PVOID HwDeviceExtension,
                                                               PVOID HwContext,
-                                                              PWSTR ArgumentString,
+                                                              PWSTR /* ArgumentString */,
                                                               PVIDEO_PORT_CONFIG_INFO ConfigInfo,
                                                               PUCHAR Again) {
   (void)HwContext;
-  (void)ArgumentString;
   PHW_DEVICE_EXTENSION extension = static_cast<PHW_DEVICE_EXTENSION>(HwDeviceExtension);
 
   if (ConfigInfo->Length < TORVIC_CONFIG_INFO_FORM_SIZE) return ERROR_INVALID_PARAMETER;

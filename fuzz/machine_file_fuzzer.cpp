@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const auto &b : config.boards)
       if (b.slot > 31 || (b.memory_size != 2 * torvic::host::kMiB && b.memory_size != 4 * torvic::host::kMiB &&
                           b.memory_size != 8 * torvic::host::kMiB)) {
-        fprintf(stderr, "machine file fuzzer: accepted a board the model cannot be\n");
+        (void)fprintf(stderr, "machine file fuzzer: accepted a board the model cannot be\n");
         abort();
       }
     // Whatever is accepted must make boards the model can be.

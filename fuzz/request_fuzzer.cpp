@@ -29,7 +29,7 @@ const ULONG kCodes[] = {
 };
 
 [[noreturn]] void fail(const std::string &why) {
-  fprintf(stderr, "request fuzzer: %s\n", why.c_str());
+  (void)fprintf(stderr, "request fuzzer: %s\n", why.c_str());
   abort();
 }
 

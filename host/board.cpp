@@ -234,11 +234,10 @@ std::optional<uint64_t> Board::decoded_base(int bar) const {
   return bars_[bar] & 0xFFFFFFF0u;
 }
 
-bool Board::access_allowed(Block block, uint32_t offset, Access access, std::string *why) const {
+bool Board::access_allowed(Block block, uint32_t offset, Access access, std::string *why) {
   const RegisterInfo *r = find_register(block, offset);
   if (!r) {
-    *why = std::string("the board has no register at ") + block_name(block) + " offset 0x" +
-           [&] { char b[16]; snprintf(b, sizeof b, "%X", offset); return std::string(b); }();
+    *why = std::string("the board has no register at ") + block_name(block) + " offset " + hex(offset);
     return false;
   }
   bool ok = false;

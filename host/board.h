@@ -96,9 +96,9 @@ class Board {
   std::optional<uint64_t> decoded_base(int bar) const;
 
   // ---- Register and I/O blocks ----
-  // Whether the block has a register at offset that allows this access;
-  // explains why not in *why.
-  bool access_allowed(Block block, uint32_t offset, Access access, std::string *why) const;
+  // Whether the block has a register at offset that allows this access (the
+  // same on every board of the family); explains why not in *why.
+  static bool access_allowed(Block block, uint32_t offset, Access access, std::string *why);
   uint32_t read(Block block, uint32_t offset);  // 32-bit read
   void write(Block block, uint32_t offset, uint32_t value, int width);
   // Set when a write broke a rule of the board (for the verifier).

@@ -1,8 +1,7 @@
 #include "host/framebuf_session.h"
 
-#include <cstdio>
-
 #include "host/display_client.h"
+#include "host/text.h"
 
 namespace torvic::host {
 
@@ -29,11 +28,8 @@ std::string DisplaySettings::label() const {
 }
 
 std::vector<std::string> pci_hardware_ids(uint16_t vendor, uint16_t device, uint32_t subsystem) {
-  char specific[64], plain[48];
-  snprintf(specific, sizeof specific, "PCI\\VEN_%04X&DEV_%04X&SUBSYS_%08X", vendor, device,
-           static_cast<unsigned>(subsystem));
-  snprintf(plain, sizeof plain, "PCI\\VEN_%04X&DEV_%04X", vendor, device);
-  return {specific, plain};
+  return {formatted("PCI\\VEN_%04X&DEV_%04X&SUBSYS_%08X", vendor, device, static_cast<unsigned>(subsystem)),
+          formatted("PCI\\VEN_%04X&DEV_%04X", vendor, device)};
 }
 
 InfInstall install_for(const InfFile &inf, const std::vector<std::string> &hardware_ids) {

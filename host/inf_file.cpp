@@ -132,8 +132,8 @@ InfFile InfFile::parse(std::string_view text) {
   // First pass: sections and raw entries; the strings are needed before any
   // substitution, and [Strings] may come last.
   struct Raw {
-    int line;
-    std::string key, value;
+    int line;                // cppcheck-suppress unusedStructMember ; read below, through auto
+    std::string key, value;  // cppcheck-suppress unusedStructMember ; read below, through auto
   };
   std::vector<std::pair<std::string, std::vector<Raw>>> raw;
   std::map<std::string, size_t> index;  // lower-case name -> raw
@@ -207,10 +207,10 @@ InfFile InfFile::parse(std::string_view text) {
     return out;
   };
 
-  for (auto &[name, entries] : raw) {
-    Section section{name, {}};
+  for (auto &[name, raw_entries] : raw) {
+    Section parsed{name, {}};
     const bool is_strings = same_name(name, "Strings");
-    for (const auto &r : entries) {
+    for (const auto &r : raw_entries) {
       InfEntry e;
       e.line = r.line;
       e.key = is_strings ? r.key : substitute(r.key, r.line);
@@ -219,9 +219,9 @@ InfFile InfFile::parse(std::string_view text) {
       e.fields = split_fields(r.value);
       if (!is_strings)
         for (auto &field : e.fields) field = substitute(field, r.line);
-      section.entries.push_back(std::move(e));
+      parsed.entries.push_back(std::move(e));
     }
-    inf.sections_.push_back(std::move(section));
+    inf.sections_.push_back(std::move(parsed));
   }
   return inf;
 }

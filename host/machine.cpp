@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 namespace torvic::host {
 
@@ -39,8 +40,8 @@ void on_fault(int signal_number, siginfo_t *info, void *context) {
   } else if (previous.sa_handler != SIG_IGN && previous.sa_handler != SIG_DFL) {
     previous.sa_handler(signal_number);
   } else {
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
+    (void)signal(signal_number, SIG_DFL);
+    (void)raise(signal_number);
   }
 }
 
@@ -56,9 +57,9 @@ void install_fault_handler() {
   });
 }
 
-const std::u16string kStringValues[] = {u"HardwareInformation.ChipType",
-                                        u"HardwareInformation.DacType",
-                                        u"HardwareInformation.AdapterString"};
+constexpr std::u16string_view kStringValues[] = {u"HardwareInformation.ChipType",
+                                                 u"HardwareInformation.DacType",
+                                                 u"HardwareInformation.AdapterString"};
 
 }  // namespace
 
@@ -134,16 +135,17 @@ std::vector<const Mapping *> Machine::client_mappings() const {
 
 Machine &Machine::active() {
   if (!g_active) {
-    fprintf(stderr, "torvic host: a video port service was called outside any callback\n");
+    (void)fprintf(stderr, "torvic host: a video port service was called outside any callback\n");
     abort();
   }
   return *g_active;
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf's arguments, which -Wformat checks against the format
 void Machine::stop(const char *format, ...) {
   va_list args;
   va_start(args, format);
-  vsnprintf(stop_buffer_, sizeof stop_buffer_, format, args);
+  (void)vsnprintf(stop_buffer_, sizeof stop_buffer_, format, args);  // a longer message is cut short
   va_end(args);
   stopped_ = true;
   if (frame_) siglongjmp(*frame_, 1);
@@ -196,6 +198,7 @@ auto Machine::run(const char *callback, F &&f, Irql irql) {
   active_callback_ = nullptr;
   irql_ = Irql::Passive;
   g_active = previous;
+  // cppcheck-suppress knownConditionTrueFalse ; stop() sets it, then longjmps back to the sigsetjmp above
   if (stopped_) throw VerifierStop(stop_buffer_);
   check_after_callback();
   return result;
@@ -342,11 +345,7 @@ nlohmann::ordered_json registry_args(const std::u16string &name, const uint8_t *
     j["data"] = v;
   } else {
     std::string bytes;
-    for (ULONG i = 0; i < length; i++) {
-      char b[4];
-      snprintf(b, sizeof b, "%02X", data[i]);
-      bytes += b;
-    }
+    for (ULONG i = 0; i < length; i++) bytes += formatted("%02X", data[i]);
     j["type"] = "REG_BINARY";
     j["data"] = bytes;
   }
@@ -575,7 +574,7 @@ std::optional<uint64_t> Machine::place(const IO_RESOURCE_DESCRIPTOR &d,
 VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
                                         PIO_RESOURCE_DESCRIPTOR resources, ULONG num_ranges,
                                         PVIDEO_ACCESS_RANGE ranges, PVOID vendor, PVOID device,
-                                        PULONG slot) {
+                                        const ULONG *slot) {
   const char *service = "VideoPortGetAccessRanges";
   require_passive(service);
   extension(ext, service);
@@ -689,7 +688,7 @@ Mapping &Machine::add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io
   return *mappings_.back();
 }
 
-VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, PULONG io,
+VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, const ULONG *io,
                                  PVOID *virt) {
   const char *service = "VideoPortMapMemory";
   require_passive(service);
@@ -804,7 +803,7 @@ Machine::Decoded Machine::decode(const char *service, void *address, int width, 
 ULONG Machine::vp_read(const char *service, void *address, bool port) {
   const Decoded d = decode(service, address, 32, port);
   std::string why;
-  if (!d.board->access_allowed(d.block, d.offset, Access::Read32, &why))
+  if (!Board::access_allowed(d.block, d.offset, Access::Read32, &why))
     stop("%s: %p: %s", service, address, why.c_str());
   TraceEvent probe;
   probe.slot = static_cast<int>(d.board->slot());
@@ -835,7 +834,7 @@ ULONG Machine::vp_read(const char *service, void *address, bool port) {
 VOID Machine::vp_write(const char *service, void *address, ULONG value, int width, bool port) {
   const Decoded d = decode(service, address, width, port);
   std::string why;
-  if (!d.board->access_allowed(d.block, d.offset, width == 8 ? Access::Write8 : Access::Write32, &why))
+  if (!Board::access_allowed(d.block, d.offset, width == 8 ? Access::Write8 : Access::Write32, &why))
     stop("%s: %p: %s", service, address, why.c_str());
   TraceEvent &e = record(service, static_cast<int>(d.board->slot()));
   e.block = block_name(d.block);
@@ -880,7 +879,8 @@ VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
 
 VOID Machine::vp_zero_memory(PVOID destination, ULONG length) {
   if (!destination && length) stop("VideoPortZeroMemory: null destination");
-  memset(destination, 0, length);
+  // No bytes at a null destination is no fault, but memset may not be given null.
+  if (length) memset(destination, 0, length);
   TraceEvent &e = record("VideoPortZeroMemory");
   e.detail = "length " + std::to_string(length);
   set_args(e, {{"length", length}});
@@ -910,7 +910,7 @@ VOID Machine::vp_stall(ULONG microseconds) {
 
 // ---- Registry and BIOS ------------------------------------------------------------------------
 
-VP_STATUS Machine::vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG length) {
+VP_STATUS Machine::vp_set_registry(PVOID ext, const WCHAR *name, PVOID data, ULONG length) {
   const char *service = "VideoPortSetRegistryParameters";
   require_passive(service);
   extension(ext, service);

@@ -193,16 +193,16 @@ class Machine {
   VP_STATUS vp_get_access_ranges(PVOID ext, ULONG num_resources,
                                  PIO_RESOURCE_DESCRIPTOR resources, ULONG num_ranges,
                                  PVIDEO_ACCESS_RANGE ranges, PVOID vendor, PVOID device,
-                                 PULONG slot);
+                                 const ULONG *slot);
   PVOID vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG length, UCHAR io);
-  VP_STATUS vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, PULONG io,
+  VP_STATUS vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, const ULONG *io,
                           PVOID *virt);
   VP_STATUS vp_unmap_memory(PVOID ext, PVOID virt, HANDLE process);
   ULONG vp_read(const char *service, void *address, bool port);
   VOID vp_write(const char *service, void *address, ULONG value, int width, bool port);
   VOID vp_zero_device_memory(PVOID destination, ULONG length);
   VOID vp_stall(ULONG microseconds);
-  VP_STATUS vp_set_registry(PVOID ext, PWSTR name, PVOID data, ULONG length);
+  VP_STATUS vp_set_registry(PVOID ext, const WCHAR *name, PVOID data, ULONG length);
   VP_STATUS vp_int10(PVOID ext, PVIDEO_X86_BIOS_ARGUMENTS arguments);
 
   // Stops the run: the callback in progress is abandoned and the caller of

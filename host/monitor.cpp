@@ -1,8 +1,9 @@
 #include "host/monitor.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+
+#include "host/text.h"
 
 namespace torvic::host {
 
@@ -77,13 +78,10 @@ MonitorTiming decode_monitor(const Board &board) {
 std::string MonitorTiming::describe() const {
   if (state == DisplayState::VgaText) return "VGA text mode 3 (80 x 25)";
   if (state == DisplayState::Vga) return "VGA (the board's CRT controller does not drive the display)";
-  char b[256];
-  snprintf(b, sizeof b,
-           "%u x %u at %u bpp, total %u x %u, pixel clock %.3f MHz, %.2f kHz, %.2f Hz, "
-           "hsync %c, vsync %c",
-           width, height, bits_per_pixel, total_width, total_height, pixel_clock_mhz,
-           horizontal_khz, refresh_hz, hsync_positive ? '+' : '-', vsync_positive ? '+' : '-');
-  return b;
+  return formatted("%u x %u at %u bpp, total %u x %u, pixel clock %.3f MHz, %.2f kHz, %.2f Hz, "
+                   "hsync %c, vsync %c",
+                   width, height, bits_per_pixel, total_width, total_height, pixel_clock_mhz,
+                   horizontal_khz, refresh_hz, hsync_positive ? '+' : '-', vsync_positive ? '+' : '-');
 }
 
 void render_row(const Board &board, const MonitorTiming &t, uint32_t y, uint8_t *out) {

@@ -123,7 +123,7 @@ std::string read_headers(const std::vector<uint8_t> &file, Headers *h) {
   const uint64_t table = uint64_t{pe_offset} + 24 + h->coff.size_of_optional_header;
   for (uint16_t i = 0; i < h->coff.number_of_sections; i++) {
     SectionHeader s{};
-    if (!read_at(file, table + i * sizeof(SectionHeader), &s)) return "truncated section table";
+    if (!read_at(file, table + uint64_t{i} * sizeof(SectionHeader), &s)) return "truncated section table";
     h->sections.push_back(s);
   }
   return "";
@@ -204,9 +204,9 @@ PeImage::PeImage(const std::string &path, const std::vector<uint8_t> &file) : pa
     mapped.name = section_name(s);
     mapped.rva = s.virtual_address;
     mapped.span = static_cast<uint32_t>((span + page_size() - 1) / page_size() * page_size());
-    mapped.protection = (s.characteristics & kScnRead ? PROT_READ : 0) |
-                        (s.characteristics & kScnWrite ? PROT_WRITE : 0) |
-                        (s.characteristics & kScnExecute ? PROT_EXEC : 0);
+    mapped.protection = ((s.characteristics & kScnRead) ? PROT_READ : 0) |
+                        ((s.characteristics & kScnWrite) ? PROT_WRITE : 0) |
+                        ((s.characteristics & kScnExecute) ? PROT_EXEC : 0);
     sections_.push_back(mapped);
   }
   for (const Section &s : sections_)
@@ -251,10 +251,10 @@ void PeImage::relocate(uint32_t rva, uint32_t length, uint32_t image_base) {
       refuse("relocation block at " + hex(at) + " has a bad size " +
              std::to_string(block_size));
     for (uint32_t e = at + 8; e + 2 <= at + block_size; e += 2) {
-      uint16_t entry = 0;
-      memcpy(&entry, base_ + e, 2);
-      const uint16_t type = entry >> 12;
-      const uint32_t target = page_rva + (entry & 0xFFF);
+      uint16_t fixup = 0;  // type in the top 4 bits, offset in the page below
+      memcpy(&fixup, base_ + e, 2);
+      const uint16_t type = fixup >> 12;
+      const uint32_t target = page_rva + (fixup & 0xFFF);
       if (type == kRelAbsolute) continue;  // padding that keeps blocks dword-sized
       if (type != kRelHighLow)
         refuse("relocation type " + std::to_string(type) + " at " + hex(target) +
@@ -351,7 +351,7 @@ void PeImage::read_symbols(const std::vector<uint8_t> &file) {
   }
 
   const uint64_t table = h->coff.pointer_to_symbol_table;
-  const uint64_t strings = table + uint64_t{h->coff.number_of_symbols} * sizeof(CoffSymbol);
+  const uint64_t strings = table + sizeof(CoffSymbol) * uint64_t{h->coff.number_of_symbols};
   for (uint32_t i = 0; i < h->coff.number_of_symbols; i++) {
     CoffSymbol sym{};
     if (!read_at(*bytes, table + uint64_t{i} * sizeof sym, &sym)) return;

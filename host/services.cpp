@@ -107,7 +107,7 @@ ENTERED_FROM_DRIVER VP_STATUS NTAPI VideoPortInt10(PVOID HwDeviceExtension, PVID
 namespace torvic::host {
 
 std::span<const ServiceExport> video_port_services() {
-#define SERVICE(name) {#name, reinterpret_cast<void *>(&name)}
+#define SERVICE(name) {#name, reinterpret_cast<void *>(&(name))}
   static const ServiceExport services[] = {
       SERVICE(VideoPortInitialize),          SERVICE(VideoPortZeroMemory),
       SERVICE(VideoPortGetBusData),          SERVICE(VideoPortSetBusData),

@@ -1,13 +1,25 @@
 #include "host/text.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace torvic::host {
 
-std::string hex(uint64_t value) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(value));
-  return b;
+std::string hex(uint64_t value) { return formatted("0x%llX", static_cast<unsigned long long>(value)); }
+
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf's arguments, which -Wformat checks against the format
+std::string formatted(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  // The terminating NUL lands on the string's own.
+  if (length > 0 && vsnprintf(text.data(), text.size() + 1, format, again) != length) text.clear();
+  va_end(again);
+  return text;
 }
 
 std::string narrow(const std::u16string &text) {

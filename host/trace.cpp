@@ -46,24 +46,16 @@ std::string TraceEvent::brief_of_call() const {
 }
 
 std::string TraceEvent::text() const {
-  char head[64];
-  snprintf(head, sizeof head, "#%-6llu %9llu us  %-8s", static_cast<unsigned long long>(seq),
-           static_cast<unsigned long long>(time_us),
-           slot >= 0 ? ("slot " + std::to_string(slot)).c_str() : "");
-  std::string s = head;
+  std::string s = formatted("#%-6llu %9llu us  %-8s", static_cast<unsigned long long>(seq),
+                            static_cast<unsigned long long>(time_us),
+                            slot >= 0 ? ("slot " + std::to_string(slot)).c_str() : "");
   if (is_marker()) {
     s += (phase == "begin" ? ">> " : "<< ") + service;
     for (const Arg &a : args) s += "  " + a.name + " " + arg(a.name);
     return s;
   }
-  char call[96];
-  snprintf(call, sizeof call, "%-31s", service.c_str());
-  s += call;
-  if (!block.empty()) {
-    char where[40];
-    snprintf(where, sizeof where, " %-10s %-18s", (block + "+" + hex(offset)).c_str(), reg.c_str());
-    s += where;
-  }
+  s += formatted("%-31s", service.c_str());
+  if (!block.empty()) s += formatted(" %-10s %-18s", (block + "+" + hex(offset)).c_str(), reg.c_str());
   if (width != 0 || block == "cfg") s += is_read ? "-> " + hex(value) : "<- " + hex(value);
   if (!arg("dac_register").empty()) s += "  (DAC " + arg("dac_index") + " " + arg("dac_register") + ")";
   if (service == "VideoPortStallExecution") s += " " + std::to_string(value) + " us";

@@ -210,7 +210,7 @@ struct CatalogueRow {
 };
 
 #define TORVIC_ROW_RECORD(width, height, hz, timing, vram, dram) \
-  {width, height, &timing, DEPTHS_##vram, DEPTHS_##dram},
+  {width, height, &(timing), DEPTHS_##vram, DEPTHS_##dram},
 
 constexpr CatalogueRow catalogue_rows[] = {TORVIC_MODE_CATALOGUE(TORVIC_ROW_RECORD)};
 constexpr ULONG num_catalogue_rows = sizeof(catalogue_rows) / sizeof(catalogue_rows[0]);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build needs on a Debian machine, if anything is missing.
+# Installs what the build needs on a Debian machine, if anything is missing;
+# packages named as arguments too (scripts/lint.sh: clang-tidy, cppcheck).
 set -euo pipefail
 
 packages=(cmake make g++ binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev
@@ -11,7 +12,8 @@ packages=(cmake make g++ binutils pkg-config libgtest-dev libgmock-dev libbenchm
           mtools
           # the 32-bit host build, with GoogleTest built from its sources and
           # torvic-sim's PNG library for i386
-          gcc-multilib g++-multilib googletest libpng-dev:i386)
+          gcc-multilib g++-multilib googletest libpng-dev:i386
+          "$@")
 
 as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi

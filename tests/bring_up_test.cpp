@@ -293,6 +293,7 @@ TEST(BringUp, MemoryClockDividersSuitEachBoardsMemory) {
                                 board(3, kDramBoard.code, 4 * kMiB, 2)}));
   for (uint32_t slot = 1; slot <= 3; slot++) {
     const Variant &v = kVariants[slot - 1];
+    EXPECT_EQ(extension_of(*m, slot - 1).dac_type, v.dac_type) << v.name;
     const host::Board &hw = m->board(slot);
     EXPECT_EQ(hw.dac_index_reg(DAC_MCLK_REF_DIV), v.mclk_ref) << v.name;
     EXPECT_EQ(hw.dac_index_reg(DAC_MCLK_VCO_DIV), v.mclk_vco) << v.name;

@@ -47,7 +47,7 @@ void PrintTo(const Shape &s, std::ostream *os) {
 }
 
 // A default board with one register changed.
-BoardConfig board_with_register(int bar, host::BarConfig config) {
+BoardConfig board_with_register(int bar, const host::BarConfig &config) {
   BoardConfig b = board(0);
   b.bars[bar] = config;
   return b;
@@ -272,7 +272,7 @@ TEST(Discovery, DescriptorsOfMemoryRegisters) {
   constexpr USHORT rw = CM_RESOURCE_MEMORY_READ_WRITE;
   constexpr USHORT pf = CM_RESOURCE_MEMORY_PREFETCHABLE;
   const UCHAR mem = CmResourceTypeMemory;
-  struct Case {
+  const struct Case {
     host::BarConfig bar;
     std::vector<Shape> expected;
   } cases[] = {

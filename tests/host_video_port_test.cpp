@@ -18,6 +18,7 @@ namespace {
 
 std::string run_command(const std::string &command) {
   std::string out;
+  // NOLINTNEXTLINE(cert-env33-c): the test's own command line (nm, objdump), with no outside input
   std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
   std::array<char, 512> buffer{};
   while (pipe && fgets(buffer.data(), buffer.size(), pipe.get())) out += buffer.data();
@@ -225,6 +226,16 @@ TEST_F(Verifier, StopsUnmappingAnAddressThatIsNotMapped) {
 TEST_F(Verifier, StopsAStallAboveFiftyMicroseconds) {
   EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &) { VideoPortStallExecution(51); }),
               ::testing::HasSubstr("may not exceed 50"));
+}
+
+TEST_F(Verifier, StopsZeroingBytesAtANullDestinationButNotZeroingNone) {
+  // No bytes at a null destination is no misuse, and the port touches nothing
+  // (memset may not be handed a null pointer, whatever the length).
+  EXPECT_EQ(stop_when([](Machine &, HW_DEVICE_EXTENSION &) { VideoPortZeroMemory(nullptr, 0); }), "");
+  Machine four_bytes(machine({board(3)}));
+  EXPECT_THAT(stop_message_when(four_bytes, "VideoPortGetDeviceBase", 3,
+                                [](Machine &) { VideoPortZeroMemory(nullptr, 4); }),
+              ::testing::HasSubstr("VideoPortZeroMemory: null destination"));
 }
 
 TEST_F(Verifier, StopsARegistryNameWithoutItsTerminator) {

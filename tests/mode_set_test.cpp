@@ -106,7 +106,7 @@ Lines expected_mode_set(const ModeCase &c) {
 
 // A booted machine with one board in slot 3, initialised.
 struct OneBoard {
-  explicit OneBoard(BoardConfig config) : m(machine({config})), client(m, 0) {
+  explicit OneBoard(const BoardConfig &config) : m(machine({config})), client(m, 0) {
     m.boot();
     m.open(0);
   }

@@ -243,7 +243,7 @@ TEST(ModeQueries, WithdrawnEntriesLeaveGapsInTheIndicesButNoHolesInTheList) {
   const std::set<ULONG> withdrawn = {50, 53, 56, 59, 62, 65, 68, 72, 75, 78};
   std::vector<ULONG> expected, listed;
   for (ULONG i = 0; i < 79; i++)
-    if (!withdrawn.count(i)) expected.push_back(i);
+    if (!withdrawn.contains(i)) expected.push_back(i);
   for (const auto &mode : modes) listed.push_back(mode.ModeIndex);
   EXPECT_EQ(listed, expected);
 
@@ -391,14 +391,10 @@ TEST(Palette, EntriesGoToTheDacIndexThenRedGreenBlueAndTheFourthByteNever) {
   m.open(0);
 
   std::vector<VIDEO_CLUTDATA> entries;
+  entries.reserve(256);
   for (int i = 0; i < 256; i++)
     entries.push_back({static_cast<UCHAR>(i), static_cast<UCHAR>(255 - i),
                        static_cast<UCHAR>(i ^ 0x5A), 0xEE});
-  const auto hex = [](int v) {
-    char b[8];
-    snprintf(b, sizeof b, "0x%X", v);
-    return std::string(b);
-  };
   const auto writes_of = [&](int i) {
     return std::vector<std::string>{
         "write8 DAC_WR_INDEX " + hex(i), "write8 DAC_DATA " + hex(entries[i].Red),

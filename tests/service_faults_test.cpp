@@ -115,7 +115,7 @@ TEST(ServiceFaults, LostWritesShowInTheBoardAndTheTraceNotInTheStatus) {
   const auto palette_writes = [&](const TraceEvent &e) { return e.reg == "DAC_DATA"; };
   const uint64_t first = call_number(clean.trace(), "VideoPortWriteRegisterUchar", palette_writes);
   ASSERT_GT(first, before);
-  Machine m(with_fault(machine({board(3)}), "VideoPortWriteRegisterUchar", first + 4 * 0xE0));
+  Machine m(with_fault(machine({board(3)}), "VideoPortWriteRegisterUchar", first + uint64_t{4} * 0xE0));
   m.boot();
   m.open(0);
   const auto palette = host::pattern_palette();

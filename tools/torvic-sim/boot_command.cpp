@@ -148,23 +148,22 @@ int run_boot(const GlobalOptions &o) {
   }
   std::cout << "DriverEntry returned " << j["driver_entry_status"].get<std::string>() << "\n";
   for (const auto &slot : j["slots"]) {
-    char id[64];
-    snprintf(id, sizeof id, "%s:%s subsystem %s:%04X", slot["vendor_id"].get<std::string>().c_str() + 2,
-             slot["device_id"].get<std::string>().c_str() + 2,
-             slot["subsystem_vendor_id"].get<std::string>().c_str() + 2, slot["variant_code"].get<unsigned>());
-    std::cout << "\nslot " << slot["slot"].get<int>() << ": " << id;
+    std::cout << "\nslot " << slot["slot"].get<int>() << ": "
+              << host::formatted("%s:%s subsystem %s:%04X", slot["vendor_id"].get<std::string>().c_str() + 2,
+                                 slot["device_id"].get<std::string>().c_str() + 2,
+                                 slot["subsystem_vendor_id"].get<std::string>().c_str() + 2,
+                                 slot["variant_code"].get<unsigned>());
     if (!slot["variant"].is_null())
       std::cout << ", variant code " << slot["variant_code"].get<int>() << " (" << slot["variant"].get<std::string>()
                 << ")";
     std::cout << "\n";
     for (const auto &bar : slot["bars"]) {
-      char line[160];
-      snprintf(line, sizeof line, "  %-4s  %-6s  %-12s  %9s  found %-10s  now %s\n",
-               bar["bar"].get<std::string>().c_str(), bar["space"].get<std::string>().c_str(),
-               bar["prefetchable"].get<bool>() ? "prefetchable" : "",
-               size_text(bar["size"].get<uint32_t>(), bar["space"] == "io").c_str(),
-               bar["found"].get<std::string>().c_str(), bar["programmed"].get<std::string>().c_str());
-      std::cout << line;
+      std::cout << host::formatted("  %-4s  %-6s  %-12s  %9s  found %-10s  now %s\n",
+                                   bar["bar"].get<std::string>().c_str(), bar["space"].get<std::string>().c_str(),
+                                   bar["prefetchable"].get<bool>() ? "prefetchable" : "",
+                                   size_text(bar["size"].get<uint32_t>(), bar["space"] == "io").c_str(),
+                                   bar["found"].get<std::string>().c_str(),
+                                   bar["programmed"].get<std::string>().c_str());
     }
     if (slot.contains("found")) {
       const auto &f = slot["found"];

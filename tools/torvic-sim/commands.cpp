@@ -124,11 +124,10 @@ int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
               << board["modes"].size() << " modes\n";
     std::cout << "  index  resolution   bpp  rate   bitmap height\n";
     for (const auto &m : board["modes"]) {
-      char line[96];
-      snprintf(line, sizeof line, "  %5u  %4u x %-5u  %3u  %2u Hz  %u\n", m["index"].get<ULONG>(),
-               m["width"].get<ULONG>(), m["height"].get<ULONG>(), m["bits_per_pixel"].get<ULONG>(),
-               m["refresh_hz"].get<ULONG>(), m["bitmap_height"].get<ULONG>());
-      std::cout << line;
+      std::cout << host::formatted("  %5u  %4u x %-5u  %3u  %2u Hz  %u\n", m["index"].get<ULONG>(),
+                                   m["width"].get<ULONG>(), m["height"].get<ULONG>(),
+                                   m["bits_per_pixel"].get<ULONG>(), m["refresh_hz"].get<ULONG>(),
+                                   m["bitmap_height"].get<ULONG>());
     }
   }
   return 0;
@@ -232,17 +231,12 @@ int run_sweep(const GlobalOptions &o, const SweepOptions &only) {
     emit(o, j);
   } else {
     std::cout << "variant                    memory  index  mode              refresh    result\n";
-    for (const auto &r : rows) {
-      char line[200];
-      snprintf(line, sizeof line, "%-26s %2u MiB  %5u  %-16s  %6.2f Hz  %s\n", r.variant.c_str(), r.memory_mib,
-               r.mode.ModeIndex, mode_label(r.mode).c_str(), r.timing.refresh_hz,
-               r.problem.empty() ? "ok" : r.problem.c_str());
-      std::cout << line;
-    }
-    char summary[128];
-    snprintf(summary, sizeof summary, "sweep: %zu modes, %zu passed, %zu failed in %.1f s\n", rows.size(),
-             rows.size() - failed, failed, seconds);
-    std::cout << summary;
+    for (const auto &r : rows)
+      std::cout << host::formatted("%-26s %2u MiB  %5u  %-16s  %6.2f Hz  %s\n", r.variant.c_str(),
+                                   r.memory_mib, r.mode.ModeIndex, mode_label(r.mode).c_str(),
+                                   r.timing.refresh_hz, r.problem.empty() ? "ok" : r.problem.c_str());
+    std::cout << host::formatted("sweep: %zu modes, %zu passed, %zu failed in %.1f s\n", rows.size(),
+                                 rows.size() - failed, failed, seconds);
   }
   return failed ? 1 : 0;
 }

@@ -35,7 +35,7 @@ struct SweepOptions {
 
 // No request of this driver needs more than a few KiB of buffer; anything
 // beyond this is a mistake, refused before the machine boots.
-constexpr uint64_t kMaxRequestBuffer = 64 * 1024;
+constexpr uint64_t kMaxRequestBuffer = uint64_t{64} * 1024;
 
 struct RequestOptions {
   std::string code;
@@ -74,9 +74,10 @@ int run_demo(const GlobalOptions &options, const std::string &out_dir);
 // The demo as NT's frame-buffer display driver runs it, each board set up
 // from the install file (empty: the built-in nt/torvic.inf).
 int run_demo_framebuf(const GlobalOptions &options, const std::string &out_dir,
-                      const std::string &inf_file);
+                      const std::string &inf_path);
 int run_boot(const GlobalOptions &options);
-int run_modes(const GlobalOptions &options, std::optional<size_t> board);
+// The modes of every board, or only of one.
+int run_modes(const GlobalOptions &options, std::optional<size_t> only);
 int run_set_mode(const GlobalOptions &options, const SetModeOptions &set);
 int run_request(const GlobalOptions &options, const RequestOptions &request);
 int run_script(const GlobalOptions &options, const ScriptOptions &script);

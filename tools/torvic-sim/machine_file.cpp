@@ -258,7 +258,7 @@ host::MachineConfig parse_machine(const std::string &text) {
   for (size_t i = 0; i < j["boards"].size(); i++) {
     const std::string path = "$.boards[" + std::to_string(i) + "]";
     host::BoardConfig b = parse_board(j["boards"][i], path, static_cast<uint32_t>(i));
-    if (slots.count(b.slot))
+    if (slots.contains(b.slot))
       fail(path + ".slot", "slot " + std::to_string(b.slot) + " already holds " + slots[b.slot] +
                                "; one board a slot");
     slots[b.slot] = path;

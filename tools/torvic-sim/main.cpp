@@ -61,9 +61,8 @@ void add_board_option(CLI::App *subcommand, T &board, const char *what) {
   subcommand->add_option("--board", board, what)->type_name("N")->check(CLI::Range(0, 31));
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+// The program, but for what main adds.
+int run(int argc, char **argv) {
   using namespace torvic::sim;
   CLI::App app{
       "torvic-sim: run the Torvic miniport driver on a simulated machine and show what the\n"
@@ -197,7 +196,8 @@ int main(int argc, char **argv) {
       throw InputError("--trace-format says how to write the trace: give --trace FILE too");
     if (trace_filter->count() && !trace->count())
       throw InputError("--trace-filter narrows the trace: give --trace FILE too");
-    TraceFilter{o.trace_filter};  // refuses terms it cannot read, before anything runs
+    // It refuses terms it cannot read, before anything runs.
+    [[maybe_unused]] const TraceFilter checked{o.trace_filter};
     if (*boot) status = run_boot(o);
     else if (*modes) status = run_modes(o, modes_board);
     else if (*set_mode) status = run_set_mode(o, set);
@@ -237,4 +237,17 @@ int main(int argc, char **argv) {
     return 3;
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  // Declaring the options can fail too (out of memory): say so, rather than
+  // end without a word.
+  try {
+    return run(argc, argv);
+  } catch (const std::exception &e) {
+    std::cerr << "torvic-sim: " << e.what() << "\n";
+    return 1;
+  }
 }

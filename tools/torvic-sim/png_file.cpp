@@ -33,7 +33,7 @@ void write_png(const std::string &path, const host::Picture &picture) {
     png_destroy_write_struct(&png, nullptr);
     throw std::runtime_error("cannot start a PNG file");
   }
-  if (setjmp(png_jmpbuf(png))) {
+  if (setjmp(png_jmpbuf(png))) {  // NOLINT(cert-err52-cpp): libpng reports its errors by longjmp
     png_destroy_write_struct(&png, &info);
     throw OutputError("cannot write the PNG file " + path + ": " + strerror(errno));
   }

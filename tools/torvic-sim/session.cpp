@@ -240,7 +240,7 @@ Session::~Session() {
               << (m->process ? ", process " + hex(reinterpret_cast<uintptr_t>(m->process)) : "") << "\n";
 }
 
-void Session::require_board(size_t board) {
+void Session::require_board(size_t board) const {
   if (board >= boards())
     throw InputError("--board " + std::to_string(board) + ": the driver found " +
                      std::to_string(boards()) + " board(s); numbers run from 0 in slot order");

@@ -37,7 +37,7 @@ class Session {
   const Machine &machine() const { return machine_; }
   ULONG boot_status() const { return boot_status_; }
   size_t boards() const { return machine_.adapters().size(); }
-  void require_board(size_t board);
+  void require_board(size_t board) const;
   void write_trace();
 
  private:
