@@ -60,6 +60,7 @@ print("\n".join(seen))' "$out/$1/compile_commands.json"
 sources host >"$out/host.files"
 sources nt >"$out/nt.files"
 sources m32 | while read -r f; do
+  [[ $f == "$PWD/build/"* ]] && continue  # generated: the host build has its twin
   if ! grep -qxF "$f" "$out/host.files" || grep -q '__i386__' "$f"; then echo "$f"; fi
 done >"$out/m32.files"
 
