@@ -30,7 +30,7 @@ using torvic::host::Machine;
 using torvic::host::MachineConfig;
 
 [[noreturn]] void fail(const std::string &why) {
-  fprintf(stderr, "machine fuzzer: %s\n", why.c_str());
+  (void)fprintf(stderr, "machine fuzzer: %s\n", why.c_str());
   abort();
 }
 
@@ -83,7 +83,7 @@ MachineConfig machine_from(Reader &in, bool &good) {
   const uint32_t boards = in.take(1) % 33;
   for (uint32_t k = 0; k < boards; k++) {
     uint32_t slot = in.take(1) % 32;
-    while (used.count(slot)) slot = (slot + 1) % 32;
+    while (used.contains(slot)) slot = (slot + 1) % 32;
     used.insert(slot);
     config.boards.push_back(board_from(in, slot, k, good));
   }

@@ -717,7 +717,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   m.process = process;
   // A view of video memory aliases the board's own storage, so that what a
   // client draws is what the board holds.
-  Board &b = board(m.slot);
+  const Board &b = board(m.slot);
   const auto fb = b.decoded_base(kFrameBufferBar);
   if (!m.io && fb && phys >= *fb && phys < *fb + b.config().bars[kFrameBufferBar].size) {
     const uint64_t offset = phys - *fb;

@@ -408,7 +408,7 @@ TEST(Monitor, ShowsEveryPatternAsDrawnAtEveryDepthAndASingleChangedByte) {
       // there alone.
       uint8_t &last = memory.frame[size_t(599) * mode.ScreenStride + 799 * bits / 8];
       last ^= 0x80;
-      std::vector<uint8_t> row(800 * 3);
+      std::vector<uint8_t> row(size_t{800} * 3);
       host::render_row(m.board(3), timing, 598, row.data());
       EXPECT_EQ(0, memcmp(row.data(), image.shown_row(598), row.size()));
       host::render_row(m.board(3), timing, 599, row.data());

@@ -107,12 +107,10 @@ std::string monitor_text(const host::Board &board) {
   const host::MonitorTiming t = host::decode_monitor(board);
   if (t.state == host::DisplayState::VgaText) return "VGA text";
   if (t.state == host::DisplayState::Vga) return "VGA";
-  char b[200];
-  snprintf(b, sizeof b, "%ux%ux%u, total %ux%u, h %u/%u/%u%c, v %u/%u/%u%c, %.3f MHz, %.2f Hz", t.width, t.height,
-           t.bits_per_pixel, t.total_width, t.total_height, t.h_front_porch, t.h_sync, t.h_back_porch,
-           t.hsync_positive ? '+' : '-', t.v_front_porch, t.v_sync, t.v_back_porch, t.vsync_positive ? '+' : '-',
-           t.pixel_clock_mhz, t.refresh_hz);
-  return b;
+  return host::formatted("%ux%ux%u, total %ux%u, h %u/%u/%u%c, v %u/%u/%u%c, %.3f MHz, %.2f Hz", t.width,
+                         t.height, t.bits_per_pixel, t.total_width, t.total_height, t.h_front_porch, t.h_sync,
+                         t.h_back_porch, t.hsync_positive ? '+' : '-', t.v_front_porch, t.v_sync,
+                         t.v_back_porch, t.vsync_positive ? '+' : '-', t.pixel_clock_mhz, t.refresh_hz);
 }
 
 // Whether the monitor shows the mode and exactly the pattern drawn.
