@@ -62,16 +62,8 @@ std::string check_shown(const VIDEO_MODE_INFORMATION &mode, const Shown &shown, 
   if (t.bits_per_pixel != mode.BitsPerPlane) return "pixel format of " + std::to_string(t.bits_per_pixel) + " bpp";
   if (std::abs(t.refresh_hz - mode.Frequency) > 0.03 * mode.Frequency)
     return "refresh " + std::to_string(t.refresh_hz) + " Hz";
-  std::vector<uint8_t> row(size_t(t.width) * 3);
-  for (uint32_t y = 0; y < t.height; y++) {
-    host::render_row(board, t, y, row.data());
-    const uint8_t *expected = image.shown_row(y);
-    if (memcmp(row.data(), expected, row.size()) == 0) continue;
-    const auto differ = std::mismatch(row.begin(), row.end(), expected);
-    return "picture differs at (" + std::to_string((differ.first - row.begin()) / 3) + ", " + std::to_string(y) +
-           ")";
-  }
-  return "";
+  const std::string at = first_picture_difference(board, t, image);
+  return at.empty() ? "" : "picture differs at " + at;
 }
 
 // One machine of the sweep: a board of one variant and memory size, every

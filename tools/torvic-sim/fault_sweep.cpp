@@ -119,12 +119,7 @@ bool shows(const host::Board &board, const VIDEO_MODE_INFORMATION &mode, const h
   if (t.state != host::DisplayState::Graphics || t.width != mode.VisScreenWidth ||
       t.height != mode.VisScreenHeight || t.bits_per_pixel != mode.BitsPerPlane)
     return false;
-  std::vector<uint8_t> row(size_t(t.width) * 3);
-  for (uint32_t y = 0; y < t.height; y++) {
-    host::render_row(board, t, y, row.data());
-    if (memcmp(row.data(), image.shown_row(y), row.size()) != 0) return false;
-  }
-  return true;
+  return first_picture_difference(board, t, image).empty();
 }
 
 // The demo's display-driver session on one board: the modes, the mode set,

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -176,6 +177,19 @@ ordered_json timing_json(const host::MonitorTiming &t) {
     j["pitch"] = t.pitch;
   }
   return j;
+}
+
+std::string first_picture_difference(const host::Board &board, const host::MonitorTiming &timing,
+                                     const host::PatternImage &image) {
+  std::vector<uint8_t> row(size_t(timing.width) * 3);
+  for (uint32_t y = 0; y < timing.height; y++) {
+    host::render_row(board, timing, y, row.data());
+    const uint8_t *expected = image.shown_row(y);
+    if (memcmp(row.data(), expected, row.size()) == 0) continue;
+    const auto differ = std::mismatch(row.begin(), row.end(), expected);
+    return "(" + std::to_string((differ.first - row.begin()) / 3) + ", " + std::to_string(y) + ")";
+  }
+  return "";
 }
 
 Shown draw_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, const host::PatternImage &image,

@@ -72,6 +72,11 @@ struct Shown {
 };
 Shown show_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, host::Pattern pattern,
                 bool exercise_public_ranges);
+// Where the picture the monitor shows first differs from the image drawn,
+// compared row by row as the monitor scans it out: "(x, y)", or empty when
+// every pixel matches. The timing must be the image's width and height.
+std::string first_picture_difference(const host::Board &board, const host::MonitorTiming &timing,
+                                     const host::PatternImage &image);
 // The same with the pattern already worked out for the mode, and without
 // rendering the picture: the timing the monitor locks to, and any error.
 Shown draw_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, const host::PatternImage &image,
