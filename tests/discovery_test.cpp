@@ -376,6 +376,8 @@ TEST(Discovery, BoardWhoseRangesAreNotTheFamilysIsPassedOverAfterItsClaim) {
       {"XY window of 4 KiB", 2, [](host::BarConfig &b) { b.size = 0x1000; }},
       {"frame buffer of 1 MiB", 0, [](host::BarConfig &b) { b.size = kMiB; }},
       // Long enough for what is reached through them: only their space is wrong.
+      {"frame buffer in I/O space", 0,
+       [](host::BarConfig &b) { b.io = true, b.size = 4 * kMiB, b.power_on_address = 0x400000; }},
       {"XY window in I/O space", 2,
        [](host::BarConfig &b) { b.io = true, b.size = 0x2000, b.power_on_address = 0xE000; }},
       {"register block in I/O space", 4,
