@@ -232,12 +232,6 @@ const std::vector<InfEntry> *InfFile::section(std::string_view name) const {
   return nullptr;
 }
 
-std::vector<std::string> InfFile::section_names() const {
-  std::vector<std::string> names;
-  for (const auto &s : sections_) names.push_back(s.name);
-  return names;
-}
-
 std::optional<std::string> InfFile::value(std::string_view section_name, std::string_view key) const {
   const auto found = entries(section_name, key);
   if (found.empty() || found.front()->fields.empty()) return std::nullopt;

@@ -28,7 +28,6 @@ class InfFile {
   // Section and key names compare without regard to case, as setup does;
   // sections given twice are read as one.
   const std::vector<InfEntry> *section(std::string_view name) const;
-  std::vector<std::string> section_names() const;
   // The first field of the first entry with the key, if there is one.
   std::optional<std::string> value(std::string_view section, std::string_view key) const;
   // Every entry with the key, in file order.

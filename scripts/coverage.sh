@@ -23,9 +23,11 @@ report() {
   local filters=()
   for dir in "$@"; do filters+=(--filter "$dir/"); done
   echo "== ${name}"
-  gcovr --root . --object-directory build/coverage "${filters[@]}" --exclude-throw-branches \
-    --exclude-unreachable-branches --print-summary --txt "build/coverage/${name}.txt" | tail -2
+  local options=(--root . --object-directory build/coverage "${filters[@]}" --exclude-throw-branches
+    --exclude-unreachable-branches)
+  gcovr "${options[@]}" --print-summary --txt "build/coverage/${name}.txt" | tail -2
+  gcovr "${options[@]}" --branches --txt "build/coverage/${name}-branches.txt"
 }
 report driver miniport discovery hardware modes
 report host host
-echo "per-file detail, uncovered lines listed: build/coverage/driver.txt, build/coverage/host.txt"
+echo "per-file detail: build/coverage/{driver,host}.txt (lines), build/coverage/{driver,host}-branches.txt (branches)"

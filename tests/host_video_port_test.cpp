@@ -2,12 +2,19 @@
 // stops a run on any misuse of a service, the trace and the virtual clock.
 #include <nlohmann/json.hpp>
 
+#include <dlfcn.h>
+
 #include <array>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 
 #include "host/driver_call.h"
+#include "host/driver_image.h"
 #include "host/monitor.h"
 #include "host/test_pattern.h"
 #include "miniport/board_registers.h"
@@ -77,6 +84,71 @@ TEST(DriverImage, EveryMachineStartsFromAFreshImage) {
   EXPECT_EQ(extension_of(first, 0).next_extension, &extension_of(first, 1));
 }
 
+// TORVIC_DRIVER may name any file: what is not a driver image is refused
+// with a message that names the file and why, before anything runs.
+TEST(DriverImage, AFileThatIsNoDriverImageIsRefusedWithItsReason) {
+  char scratch[] = "/tmp/torvic-image-XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  const std::string dir = scratch;
+  auto write = [&](const std::string &name, const std::string &bytes) {
+    FILE *f = fopen((dir + "/" + name).c_str(), "wb");
+    (void)fwrite(bytes.data(), 1, bytes.size(), f);
+    (void)fclose(f);
+    return dir + "/" + name;
+  };
+  auto refusal = [](const std::string &path) {
+    try {
+      host::DriverImage image(path);
+    } catch (const host::ImageRefused &refused) {
+      return std::string(refused.what());
+    }
+    return std::string("loaded");
+  };
+  EXPECT_EQ(refusal(dir + "/absent.so"), "cannot read the driver image " + dir + "/absent.so");
+  EXPECT_THAT(refusal(write("text.sys", "not an image")), ::testing::HasSubstr("text.sys"));
+  EXPECT_THAT(refusal(write("broken.so", std::string("\x7F" "ELF") + std::string(60, '\0'))),
+              ::testing::StartsWith("cannot load the driver image " + dir + "/broken.so: "));
+  // A shared object of another program: it loads, but has no entry point.
+  Dl_info libm{};
+  ASSERT_NE(dladdr(reinterpret_cast<void *>(static_cast<double (*)(double)>(&::cbrt)), &libm), 0);
+  std::ifstream in(libm.dli_fname, std::ios::binary);
+  const std::string library((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(refusal(write("libm.so", library)), "the driver image " + dir + "/libm.so has no DriverEntry");
+  std::filesystem::remove_all(dir);
+}
+
+// A machine's description must be one the PCI bus and the board can be.
+TEST(MachineConfig, TwoBoardsInOneSlotOrABarSizeNotAPowerOfTwoAreRefused) {
+  auto refusal = [](const MachineConfig &c) {
+    try {
+      Machine m(c);
+    } catch (const std::invalid_argument &refused) {
+      return std::string(refused.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_EQ(refusal(machine({board(3), board(3, 0, 4 * kMiB, 1)})), "two boards in slot 3");
+  BoardConfig odd = board(3);
+  odd.bars[host::kRegisterBar].size = 0x6000;
+  EXPECT_EQ(refusal(machine({odd})), "BAR4 size must be a power of two");
+}
+
+// What the driver never reads of the configuration header still reads as a
+// PCI display device's: a class code, zero where nothing is implemented, and
+// an expansion ROM that decodes once enabled.
+TEST(BoardModel, ConfigurationHeaderReadsAsAPciDisplayDevice) {
+  host::Board hw(board(3));
+  EXPECT_EQ(hw.config_read(0x08) >> 8, 0x030000u);  // display controller, VGA compatible
+  EXPECT_EQ(hw.config_read(0x3C), 0u);
+  hw.config_write(0x04, 0x2);  // memory decoding on
+  EXPECT_EQ(hw.decoded_base(host::kRomBar), std::nullopt);
+  hw.config_write(0x30, 0xC6000000u | 1u);
+  EXPECT_EQ(hw.decoded_base(host::kRomBar), std::optional<uint64_t>(0xC6000000u));
+  EXPECT_EQ(hw.config_read(0x28), 0u);  // past the last base address register
+  hw.config_write(0x04, 0x0);
+  EXPECT_EQ(hw.decoded_base(host::kRomBar), std::nullopt);
+}
+
 #if defined(__i386__)
 // Callbacks are stdcall on x86: a routine built to another convention leaves
 // its arguments on the stack, and the port measures that on every call.
@@ -140,6 +212,16 @@ TEST(VerifierIrql, PassiveOnlyServicesStopTheRunFromTheResetCallback) {
                 VideoPortSetRegistryParameters(&ext, reinterpret_cast<PWSTR>(name), &v, 4);
               }),
               ::testing::StartsWith("VideoPortSetRegistryParameters called from HwResetHw"));
+}
+
+// The stop a misuse causes on a fresh one-board machine when it happens
+// while the driver maps its frame buffer, the register and I/O blocks
+// already mapped.
+std::string stop_in_find_adapter(const std::function<void(Machine &, HW_DEVICE_EXTENSION &)> &act) {
+  Machine m(machine({board(3)}));
+  return stop_message_when(m, "VideoPortGetDeviceBase", 3, [&](Machine &machine) {
+    act(machine, *static_cast<HW_DEVICE_EXTENSION *>(machine.last_extension()));
+  });
 }
 
 // Each rule of the verifier, made to fire from inside a driver call: the
@@ -275,6 +357,216 @@ TEST_F(Verifier, StopsDirectAccessToMappedRegisters) {
               ::testing::HasSubstr("direct access"));
 }
 
+TEST_F(Verifier, StopsAnAccessToAnOffsetWithoutARegister) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortWriteRegisterUlong(reinterpret_cast<PULONG>(ext.reg_base + 0x100), 0);
+              }),
+              ::testing::HasSubstr("the board has no register at reg offset 0x100"));
+  EXPECT_THAT(stop_in_find_adapter([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortReadPortUlong(reinterpret_cast<PULONG>(ext.io_base + 0x40));
+              }),
+              ::testing::HasSubstr("the board has no register at io offset 0x40"));
+  // Video memory is reached through the mapping, never as a register.
+  EXPECT_THAT(stop_in_find_adapter([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                const VIDEO_ACCESS_RANGE &fb = ext.access_ranges[RANGE_FRAME_BUFFER];
+                VideoPortReadRegisterUlong(
+                    static_cast<PULONG>(VideoPortGetDeviceBase(&ext, fb.RangeStart, 0x1000, FALSE)));
+              }),
+              ::testing::HasSubstr("the board has no register at fb offset 0x0"));
+}
+
+TEST_F(Verifier, StopsAReadOfAWriteOnlyRegister) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortReadRegisterUlong(reinterpret_cast<PULONG>(ext.reg_base + MW0_CTRL));
+              }),
+              ::testing::HasSubstr("MW0_CTRL does not take a 32-bit read"));
+}
+
+TEST_F(Verifier, StopsRegisterAccessThroughARangeWithoutRegisters) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                const VIDEO_ACCESS_RANGE &xy = ext.access_ranges[RANGE_XY_WINDOW];
+                auto *window = static_cast<PUCHAR>(
+                    VideoPortGetDeviceBase(&ext, xy.RangeStart, xy.RangeLength, FALSE));
+                VideoPortReadRegisterUlong(reinterpret_cast<PULONG>(window));
+              }),
+              ::testing::HasSubstr("reaches BAR2 of slot 3, which has no registers"));
+}
+
+TEST_F(Verifier, StopsAnAccessWhereTheBoardNoLongerDecodes) {
+  // The register block moved after it was mapped: its old addresses answer nothing.
+  EXPECT_THAT(stop_when([](Machine &machine, HW_DEVICE_EXTENSION &ext) {
+                host::Board &hw = machine.board(3);
+                hw.config_write(0x10 + 4 * host::kRegisterBar, hw.bar_register(host::kRegisterBar) + 0x100000);
+                VideoPortReadRegisterUlong(reinterpret_cast<PULONG>(ext.reg_base + CRTC_CONTROL));
+              }),
+              ::testing::HasSubstr("no register of slot 3 decodes physical"));
+}
+
+TEST_F(Verifier, StopsZeroingDeviceMemoryOutsideVideoMemory) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortZeroDeviceMemory(ext.reg_base + CRTC_CONTROL, 4);
+              }),
+              ::testing::HasSubstr("is not video memory"));
+  EXPECT_THAT(stop_in_find_adapter([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                const VIDEO_ACCESS_RANGE &fb = ext.access_ranges[RANGE_FRAME_BUFFER];
+                auto *frame = static_cast<PUCHAR>(
+                    VideoPortGetDeviceBase(&ext, fb.RangeStart, fb.RangeLength, FALSE));
+                VideoPortZeroDeviceMemory(frame + fb.RangeLength - 4, 8);
+              }),
+              ::testing::HasSubstr("8 bytes from frame-buffer offset 0x1FFFFFC run past the aperture"));
+}
+
+TEST_F(Verifier, StopsMappingForTheDisplayDriverARangeThatWasNotClaimed) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                PHYSICAL_ADDRESS address{};
+                address.QuadPart = 0xA0000;
+                ULONG length = 0x20000;
+                ULONG in_io_space = 0;
+                PVOID virt = nullptr;
+                VideoPortMapMemory(&ext, address, &length, &in_io_space, &virt);
+              }),
+              ::testing::HasSubstr("memory range 0xA0000 length 0x20000 was not claimed by this board"));
+}
+
+// Arguments NT would take as garbage: a null where the service writes or
+// reads, a configuration offset that is no dword of the header.
+TEST(VerifierArguments, StopsNullPointersAndOffsetsOutsideTheHeader) {
+  auto stop_from_find_adapter = [](const std::function<void(HW_DEVICE_EXTENSION &)> &act) {
+    return stop_in_find_adapter([&](Machine &, HW_DEVICE_EXTENSION &ext) { act(ext); });
+  };
+  ULONG value = 0;
+  EXPECT_THAT(stop_from_find_adapter([&](HW_DEVICE_EXTENSION &ext) {
+                VideoPortGetBusData(&ext, PCIConfiguration, 3, &value, 0x100, 4);
+              }),
+              ::testing::HasSubstr("offset 0x100 is not a dword of the header"));
+  EXPECT_THAT(stop_from_find_adapter([&](HW_DEVICE_EXTENSION &ext) {
+                VideoPortGetBusData(&ext, PCIConfiguration, 3, nullptr, 0, 4);
+              }),
+              ::testing::HasSubstr("VideoPortGetBusData: null buffer"));
+  EXPECT_THAT(stop_from_find_adapter([&](HW_DEVICE_EXTENSION &ext) {
+                VIDEO_ACCESS_RANGE ranges[1]{};
+                USHORT vendor = host::BoardConfig{}.vendor_id, device = host::BoardConfig{}.device_id;
+                ULONG slot = 3;
+                VideoPortGetAccessRanges(&ext, 2, nullptr, 1, ranges, &vendor, &device, &slot);
+              }),
+              ::testing::HasSubstr("2 descriptors but a null list"));
+  EXPECT_THAT(stop_from_find_adapter([&](HW_DEVICE_EXTENSION &ext) {
+                PHYSICAL_ADDRESS address = ext.access_ranges[RANGE_FRAME_BUFFER].RangeStart;
+                ULONG in_io_space = 0;
+                PVOID virt = nullptr;
+                VideoPortMapMemory(&ext, address, nullptr, &in_io_space, &virt);
+              }),
+              ::testing::HasSubstr("null length, in-I/O-space or address pointer"));
+  EXPECT_THAT(stop_from_find_adapter([&](HW_DEVICE_EXTENSION &ext) {
+                VideoPortSetRegistryParameters(&ext, nullptr, &value, 4);
+              }),
+              ::testing::HasSubstr("null value name"));
+  EXPECT_THAT(stop_from_find_adapter([](HW_DEVICE_EXTENSION &ext) { VideoPortInt10(&ext, nullptr); }),
+              ::testing::HasSubstr("VideoPortInt10: null arguments"));
+  EXPECT_THAT(stop_from_find_adapter([&](HW_DEVICE_EXTENSION &ext) {
+                USHORT vendor = host::BoardConfig{}.vendor_id, device = host::BoardConfig{}.device_id;
+                ULONG slot = 3;
+                VideoPortGetAccessRanges(&ext, 0, nullptr, 6, nullptr, &vendor, &device, &slot);
+              }),
+              ::testing::HasSubstr("6 access ranges but a null array"));
+  EXPECT_THAT(stop_from_find_adapter([](HW_DEVICE_EXTENSION &ext) {
+                char16_t name[] = u"HardwareInformation.MemorySize";
+                VideoPortSetRegistryParameters(&ext, name, nullptr, 4);
+              }),
+              ::testing::HasSubstr("null data for 4 bytes"));
+}
+
+TEST_F(Verifier, StopsAServiceGivenAnExtensionItDidNotHandOut) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &) {
+                HW_DEVICE_EXTENSION own{};
+                ULONG value = 0;
+                VideoPortGetBusData(&own, PCIConfiguration, 3, &value, 0, 4);
+              }),
+              ::testing::HasSubstr("is not a device extension the video port handed out"));
+}
+
+TEST_F(Verifier, StopsAWriteOutsideTheDeviceExtension) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                reinterpret_cast<volatile uint8_t *>(&ext)[sizeof(HW_DEVICE_EXTENSION)] = 0;
+              }),
+              ::testing::HasSubstr("wrote outside the device extension of slot 3"));
+}
+
+TEST_F(Verifier, StopsAnAccessToMemoryNobodyHandedOut) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &) {
+                (void)*reinterpret_cast<volatile ULONG *>(uintptr_t{0x10});
+              }),
+              ::testing::HasSubstr("invalid memory access at 0x10"));
+}
+
+TEST_F(Verifier, StopsAClaimOfAResourceOtherThanPortsAndMemory) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                IO_RESOURCE_DESCRIPTOR interrupt{};
+                interrupt.Type = CmResourceTypeInterrupt;
+                VIDEO_ACCESS_RANGE ranges[1]{};
+                USHORT vendor = host::BoardConfig{}.vendor_id;
+                USHORT device = static_cast<USHORT>(host::BoardConfig{}.device_id);
+                ULONG slot = 3;
+                VideoPortGetAccessRanges(&ext, 1, &interrupt, 1, ranges, &vendor, &device, &slot);
+              }),
+              ::testing::HasSubstr("descriptor of resource type 2"));
+}
+
+TEST_F(Verifier, AnswersAClaimForAnEmptySlotOrAnotherBoardThatNoDeviceIsThere) {
+  std::vector<VP_STATUS> statuses;
+  EXPECT_EQ(stop_when([&](Machine &, HW_DEVICE_EXTENSION &ext) {
+              VIDEO_ACCESS_RANGE ranges[TORVIC_NUM_ACCESS_RANGES]{};
+              USHORT vendor = host::BoardConfig{}.vendor_id;
+              for (ULONG slot : {4u, 3u}) {
+                USHORT device = slot == 3 ? USHORT{0x1234} : USHORT{0};
+                statuses.push_back(VideoPortGetAccessRanges(&ext, 0, nullptr, TORVIC_NUM_ACCESS_RANGES,
+                                                            ranges, &vendor, &device, &slot));
+              }
+            }),
+            "");
+  EXPECT_EQ(statuses, (std::vector<VP_STATUS>{ERROR_DEV_NOT_EXIST, ERROR_DEV_NOT_EXIST}));
+}
+
+VP_STATUS NTAPI finds_nothing(PVOID, PVOID, PWSTR, PVIDEO_PORT_CONFIG_INFO, PUCHAR) {
+  return ERROR_DEV_NOT_EXIST;
+}
+BOOLEAN NTAPI initializes(PVOID) { return TRUE; }
+BOOLEAN NTAPI starts_io(PVOID, PVIDEO_REQUEST_PACKET) { return TRUE; }
+
+// VideoPortInitialize is DriverEntry's, once, with a registration record the
+// port can use.
+TEST(VerifierInitialize, StopsARegistrationFromElsewhereOrThatCannotBeUsed) {
+  auto stop_with = [](const char *service,
+                      const std::function<void(VIDEO_HW_INITIALIZATION_DATA &)> &change) {
+    Machine m(machine({board(3)}));
+    return stop_message_when(m, service, 1, [&](Machine &) {
+      VIDEO_HW_INITIALIZATION_DATA data{};
+      data.HwInitDataSize = sizeof data;
+      data.HwFindAdapter = &finds_nothing;
+      data.HwInitialize = &initializes;
+      data.HwStartIO = &starts_io;
+      data.HwDeviceExtensionSize = 16;
+      change(data);
+      VideoPortInitialize(nullptr, nullptr, &data, nullptr);
+    });
+  };
+  {
+    Machine m(machine({board(3)}));
+    EXPECT_THAT(stop_message_when(m, "VideoPortZeroMemory", 1,
+                                  [](Machine &) { VideoPortInitialize(nullptr, nullptr, nullptr, nullptr); }),
+                ::testing::HasSubstr("VideoPortInitialize: null registration record"));
+  }
+  EXPECT_THAT(stop_with("VideoPortGetBusData", [](VIDEO_HW_INITIALIZATION_DATA &) {}),
+              ::testing::HasSubstr("VideoPortInitialize called from HwFindAdapter instead of DriverEntry"));
+  EXPECT_THAT(stop_with("VideoPortZeroMemory", [](VIDEO_HW_INITIALIZATION_DATA &d) { d.HwInitDataSize = 8; }),
+              ::testing::HasSubstr("HwInitDataSize 8 is not between"));
+  EXPECT_THAT(stop_with("VideoPortZeroMemory", [](VIDEO_HW_INITIALIZATION_DATA &d) { d.HwStartIO = nullptr; }),
+              ::testing::HasSubstr("the find-adapter, initialize and start-I/O callbacks are required"));
+  EXPECT_THAT(stop_with("VideoPortZeroMemory",
+                        [](VIDEO_HW_INITIALIZATION_DATA &d) { d.HwDeviceExtensionSize = 0; }),
+              ::testing::HasSubstr("HwDeviceExtensionSize is 0"));
+}
+
 TEST(VerifierOutsideDiscovery, StopsAccessToTheExtensionOfAFailedCall) {
   Machine m(second_board_cannot_be_mapped());
   m.boot();
@@ -288,6 +580,24 @@ TEST(VerifierOutsideDiscovery, StopsAccessToTheExtensionOfAFailedCall) {
     ADD_FAILURE() << "the run went on";
   } catch (const host::VerifierStop &stop) {
     EXPECT_THAT(stop.what(), ::testing::HasSubstr("failed find-adapter call"));
+  }
+}
+
+TEST(VerifierOutsideDiscovery, StopsAServiceGivenTheExtensionOfAFailedCall) {
+  Machine m(second_board_cannot_be_mapped());
+  m.boot();
+  ASSERT_EQ(m.find_calls().size(), 2u);
+  void *freed = const_cast<void *>(m.find_calls()[1].extension);
+  m.on_service = [freed](Machine &, const host::TraceEvent &e) {
+    if (e.reg != "CONFIG1") return;
+    ULONG value = 0;
+    VideoPortGetBusData(freed, PCIConfiguration, 9, &value, 0, 4);
+  };
+  try {
+    m.initialize(0);
+    ADD_FAILURE() << "the run went on";
+  } catch (const host::VerifierStop &stop) {
+    EXPECT_THAT(stop.what(), ::testing::HasSubstr("belongs to a failed find-adapter call"));
   }
 }
 
@@ -313,6 +623,12 @@ TEST(VerifierOutsideDiscovery, StopsAccessPastTheRequestBufferAndWritesBeforeIt)
                                                                : "wrote outside its buffer"));
     }
   }
+}
+
+// With no callback running there is no machine to stop and no driver to
+// blame: the program ends at once.
+TEST(VerifierDeathTest, AServiceCalledOutsideEveryCallbackEndsTheProgram) {
+  EXPECT_DEATH(VideoPortStallExecution(1), "a video port service was called outside any callback");
 }
 
 TEST_F(Verifier, AStoppedMachineRunsNoMoreCallbacks) {

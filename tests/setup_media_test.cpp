@@ -77,10 +77,12 @@ TEST(InfFile, ListsWhatBreaksTheFormatsRules) {
       "key = \"not closed\n"
       "name = %missing%, 50%\n"
       "[" + std::string(256, 's') + "]\n"
+      "long = " + std::string(4096, 'x') + "\n"
       "last = \\\n");
   EXPECT_THAT(inf.problems(),
               testing::ElementsAre("line 4: a quoted string is not closed",
-                                   "line 7: continued past the end of the file",
+                                   "line 7: longer than 4096 characters",
+                                   "line 8: continued past the end of the file",
                                    "line 1: an entry before the first section",
                                    "line 2: a section name without its closing \"]\"",
                                    "line 3: text after the section name [Good]",
@@ -208,6 +210,13 @@ TEST(SetupMedia, Windows2000FileMatchesEveryVariantTheDriverTakesByItsPciIdentif
   }
   EXPECT_EQ(host::install_for(inf, host::pci_hardware_ids(vendor, device + 1, 0)).problem,
             "no model entry for PCI\\VEN_1F3A&DEV_4B22&SUBSYS_00000000");
+  const auto ids = host::pci_hardware_ids(vendor, device, vendor);
+  EXPECT_EQ(host::install_for(InfFile::parse("[Version]\n"), ids).problem, "no [Manufacturer] section");
+  // A maker whose models section is missing is passed over for the next.
+  const auto two_makers = InfFile::parse(
+      "[Manufacturer]\nGone = GoneModels\nTorvic = TorvicModels\n"
+      "[TorvicModels]\nBoard = Install, " + ids[1] + "\n");
+  EXPECT_EQ(host::install_for(two_makers, ids).description, "Board");
 }
 
 DisplaySettings settings_from_install_file() {
@@ -278,16 +287,29 @@ TEST(FramebufSession, SettingsNoModeMatchesLeaveTheBoardAloneAndSaySo) {
   EXPECT_EQ(host::decode_monitor(m.adapter_board(0)).state, host::DisplayState::VgaText);
 }
 
-TEST(FramebufSession, AFailedMappingStopsTheEnableWithTheDriversStatus) {
+// The display driver's session on a one-board machine whose first call of
+// the service fails.
+host::FramebufRun session_with_fault(const std::string &service, VP_STATUS status) {
   MachineConfig c = machine({board(3)});
-  c.faults.push_back({"VideoPortMapMemory", 1, ERROR_NOT_ENOUGH_MEMORY});
+  c.faults.push_back({service, 1, status});
   Machine m(c);
   m.boot();
   m.open(0);
-  const auto run = host::run_framebuf_session(m, 0, settings_from_install_file(), host::Pattern::Bars);
+  return host::run_framebuf_session(m, 0, settings_from_install_file(), host::Pattern::Bars);
+}
+
+TEST(FramebufSession, AFailedMappingStopsTheEnableWithTheDriversStatus) {
+  const auto run = session_with_fault("VideoPortMapMemory", ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(run.error, "the driver did not map video memory");
   EXPECT_THAT(step_names(run), testing::ElementsAre("QUERY_NUM_AVAIL_MODES", "QUERY_AVAIL_MODES",
                                                     "SET_CURRENT_MODE", "MAP_VIDEO_MEMORY 0x8"));
+}
+
+TEST(FramebufSession, AFailedUnmapIsReportedAndTheBoardStillGoesBackToText) {
+  const auto run = session_with_fault("VideoPortUnmapMemory", ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(run.error, "the driver did not unmap video memory");
+  EXPECT_EQ(step_names(run).back(), "RESET_DEVICE");
+  EXPECT_EQ(run.after_reset.state, host::DisplayState::VgaText);
 }
 
 #ifdef TORVIC_NT_SETUP_IMAGE

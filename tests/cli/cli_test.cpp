@@ -661,6 +661,7 @@ TEST(Cli, BadModesCodesAndBytesGetAClearMessage) {
       {"set-mode 1280x1024x32@60", "mode 1280x1024x32@60 is not offered on this board; the nearest are:"},
       {"set-mode 1280x1024x32@60", "1280x1024x16@60 (index 49)"},
       {"set-mode big", "write WIDTHxHEIGHTxBPP@HZ"},
+      {"set-mode 25 --pattern stripes", "--pattern stripes: the patterns are bars gradient checker grid"},
       {"request NOT_A_REQUEST", "give a number (0x230404) or a name"},
       {"request SET_CURRENT_MODE --in 0x1z", "pairs of hex digits"},
       {"set-mode 25 --board 7", "the driver found 2 board(s)"},
