@@ -37,9 +37,8 @@ VOID Torvic_unshare_video_memory(PHW_DEVICE_EXTENSION extension, PVIDEO_REQUEST_
 VOID Torvic_stall(PHW_DEVICE_EXTENSION extension, PVIDEO_REQUEST_PACKET request);
 VOID Torvic_query_num_boards(PHW_DEVICE_EXTENSION extension, PVIDEO_REQUEST_PACKET request);
 
-// The entry of the selected table that the board last had set, or null when
-// that index lies outside the table selected now (another board of a
-// different variant was initialised since).
+// The entry of this board's own table that was last set on it, or null when
+// the index lies outside that table.
 const MODE_ENTRY *Torvic_current_mode_entry(PHW_DEVICE_EXTENSION extension);
 
 }  // extern "C"
