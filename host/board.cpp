@@ -8,11 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "host/guarded_memory.h"
 #include "host/text.h"
-
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
 
 namespace torvic::host {
 
@@ -325,7 +322,7 @@ void Board::clear_vram(uint64_t offset, uint64_t length) {
   // The first clear touches every page: they are made in one go rather than
   // one fault at a time.
   if (!vram_populated_) {
-    madvise(vram_ + offset, static_cast<size_t>(n), MADV_POPULATE_WRITE);
+    make_pages_writable(vram_ + offset, static_cast<size_t>(n));
     vram_populated_ = offset == 0 && n == config_.memory_size;
   }
   memset(vram_ + offset, 0, static_cast<size_t>(n));

@@ -6,12 +6,18 @@
 #include <cstring>
 #include <new>
 
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
 namespace torvic::host {
 
 size_t page_size() {
   static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   return size;
 }
+
+void make_pages_writable(void *at, size_t length) { (void)madvise(at, length, MADV_POPULATE_WRITE); }
 
 static size_t round_up(size_t n, size_t to) { return (n + to - 1) / to * to; }
 

@@ -58,4 +58,9 @@ class Reservation {
 
 size_t page_size();
 
+// Makes every page of a shared mapping present and writable in one go, so
+// that the first write to each costs no fault of its own. Best effort: a
+// kernel without it leaves the pages to be made one fault at a time.
+void make_pages_writable(void *at, size_t length);
+
 }  // namespace torvic::host

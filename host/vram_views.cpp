@@ -2,13 +2,9 @@
 
 #include <sys/mman.h>
 
-#include <cerrno>
 
 #ifndef MREMAP_DONTUNMAP
 #define MREMAP_DONTUNMAP 4
-#endif
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
 #endif
 
 namespace torvic::host {
@@ -40,7 +36,7 @@ VramViews::VramViews(int fd, uint64_t size) : fd_(fd), size_(static_cast<size_t>
   parking_place_ = parking_->base() + (kAlignment - base % kAlignment) % kAlignment;
   if (!map_view(parking_place_, fd_, 0, size_)) return;
   // The pages become writable once here rather than on every first write.
-  madvise(parking_place_, size_, MADV_POPULATE_WRITE);
+  make_pages_writable(parking_place_, size_);
   parked_ = true;
 }
 

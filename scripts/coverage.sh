@@ -4,11 +4,7 @@
 # report. Outside the test command; it takes a few minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-dpkg-query -W -f='${Status}' gcovr 2>/dev/null | grep -q 'install ok installed' || {
-  echo "coverage: installing gcovr"
-  if [[ $(id -u) -eq 0 ]]; then apt-get install -y -qq gcovr >/dev/null; else sudo apt-get install -y -qq gcovr >/dev/null; fi
-}
+scripts/setup.sh gcovr
 cmake --preset coverage >/dev/null
 cmake --build --preset coverage
 find build/coverage -name '*.gcda' -delete

@@ -122,10 +122,6 @@ bool shows(const host::Board &board, const VIDEO_MODE_INFORMATION &mode, const h
   return first_picture_difference(board, t, image).empty();
 }
 
-// The demo's display-driver session on one board: the modes, the mode set,
-// video memory mapped, the palette at 8 bits per pixel, a picture drawn, the
-// public ranges taken and given back, the mapping given back. Returns what
-// went otherwise than asked; empty when all went as asked.
 constexpr const char *kPictureDiffers = "the picture differs from the one drawn";
 
 std::string joined(const std::vector<std::string> &parts) {
@@ -134,6 +130,10 @@ std::string joined(const std::vector<std::string> &parts) {
   return all;
 }
 
+// The demo's display-driver session on one board: the modes, the mode set,
+// video memory mapped, the palette at 8 bits per pixel, a picture drawn, the
+// public ranges taken and given back, the mapping given back. Returns what
+// went otherwise than asked; empty when all went as asked.
 std::vector<std::string> show_on(Machine &m, size_t i, const std::string &wanted, host::Pattern pattern) {
   DisplayClient client(m, i);
   std::vector<std::string> notes;

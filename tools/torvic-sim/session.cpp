@@ -326,9 +326,6 @@ const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION
   throw InputError("mode index " + text + " is not offered on this board; `torvic-sim modes` lists them");
 }
 
-// The demo's mode for a board: the one it prefers, or, where the board does
-// not offer it (a DRAM board, a small memory), the widest offered mode of the
-// same depth, or the first one offered.
 const DemoChoice &demo_choice(size_t board) {
   static const DemoChoice choices[] = {{"1024x768x8", host::Pattern::Bars},
                                        {"1152x864x32", host::Pattern::Gradient},
@@ -336,6 +333,9 @@ const DemoChoice &demo_choice(size_t board) {
   return choices[std::min<size_t>(board, std::size(choices) - 1)];
 }
 
+// The demo's mode for a board: the one it prefers, or, where the board does
+// not offer it (a DRAM board, a small memory), the widest offered mode of the
+// same depth, or the first one offered.
 DemoMode demo_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes, const std::string &preferred) {
   try {
     return {find_mode(modes, preferred), ""};
