@@ -41,7 +41,13 @@ extern "C" TORVIC_PAGEABLE VP_STATUS NTAPI Torvic_FindAdapter(PVOID HwDeviceExte
   if (!Torvic_get_access_ranges(extension)) return ERROR_DEV_NOT_EXIST;
   extension->variant_dword = memory_type;  // the board just claimed
 
-  if (!Torvic_map_access_ranges(extension)) return ERROR_INVALID_PARAMETER;
+  // A board the driver cannot reach is not used: it goes back to decoding
+  // what it decoded before, so that it holds no address once the video port
+  // lets its claim go with this failed call.
+  if (!Torvic_map_access_ranges(extension)) {
+    Torvic_leave_as_found(extension);
+    return ERROR_INVALID_PARAMETER;
+  }
 
   // No VGA emulation and no saved hardware state.
   ConfigInfo->VdmPhysicalVideoMemoryAddress.LowPart = 0;

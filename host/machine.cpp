@@ -162,12 +162,19 @@ void Machine::on_memory_fault(void *address) {
          active_callback_ ? active_callback_ : "the driver", address,
          routine.empty() ? "" : " (", routine.c_str(), routine.empty() ? "" : ")");
   }
-  for (const auto &e : extensions_)
-    if (e.freed && a >= e.block->data() - GuardedBlock::kFrontGuard &&
-        a < e.block->data() + e.block->size() + page_size())
+  for (const auto &e : extensions_) {
+    if (a < e.block->data() - GuardedBlock::kFrontGuard ||
+        a >= e.block->data() + e.block->size() + GuardedBlock::kAlignment + page_size())
+      continue;
+    if (e.freed)
       stop("access at %p to the device extension of a failed find-adapter call, which the "
            "video port has freed",
            address);
+    stop("the driver wrote outside the device extension of slot %d (at %p, %zu bytes past its "
+         "end)",
+         slot_of(e.block->data()), address,
+         static_cast<size_t>(a - (e.block->data() + e.block->size())));
+  }
   for (const auto &m : mappings_)
     if (m->reservation && a >= m->reservation->base() &&
         a < m->reservation->base() + m->reservation->size())

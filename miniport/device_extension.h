@@ -20,6 +20,19 @@ constexpr ULONG DAC_TYPE_DRAM = 2;    // DRAM board with an RGB526
 
 struct _MODE_ENTRY;
 
+// Configuration registers the slot scan changes on a board, as the scan found
+// them (in the order 0x10-0x24, then 0x30), so that a board the driver does
+// not take can be given back exactly as it was.
+constexpr ULONG TORVIC_NUM_RANGE_REGISTERS = 7;
+
+typedef struct _PCI_FOUND_CONFIG {
+  ULONG slot;
+  ULONG command;                               // the command dword as found
+  ULONG num_saved;                             // range registers read so far
+  ULONG values[TORVIC_NUM_RANGE_REGISTERS];    // each range register as found
+  ULONG changed;  // bit i: range register i may no longer hold its found value
+} PCI_FOUND_CONFIG;
+
 typedef struct _HW_DEVICE_EXTENSION {
   VIDEO_ACCESS_RANGE access_ranges[TORVIC_NUM_ACCESS_RANGES];
   PUCHAR reg_base;  // memory-mapped register block (range 4)
@@ -37,4 +50,6 @@ typedef struct _HW_DEVICE_EXTENSION {
   // boards of the kind.
   struct _MODE_ENTRY *mode_table;
   ULONG num_modes;
+  // What discovery changed on the board it claimed for this extension.
+  PCI_FOUND_CONFIG found_config;
 } HW_DEVICE_EXTENSION, *PHW_DEVICE_EXTENSION;

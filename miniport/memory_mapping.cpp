@@ -27,6 +27,14 @@ TORVIC_PAGEABLE ULONG Torvic_current_start_offset(PHW_DEVICE_EXTENSION extension
   return entry != nullptr ? Torvic_start_offset(&entry->info) : 0;
 }
 
+// Releases one public-range record's mapping; a range mapped in I/O space
+// has nothing to release.
+TORVIC_PAGEABLE VP_STATUS Torvic_release_public_range(PHW_DEVICE_EXTENSION extension,
+                                                      const VIDEO_PUBLIC_ACCESS_RANGES &record) {
+  if (record.VirtualAddress == nullptr || record.MappedInIoSpace != 0) return NO_ERROR;
+  return VideoPortUnmapMemory(extension, record.VirtualAddress, nullptr);
+}
+
 }  // namespace
 
 extern "C" TORVIC_PAGEABLE VOID Torvic_map_video_memory(PHW_DEVICE_EXTENSION extension,
@@ -75,9 +83,9 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_unmap_video_memory(PHW_DEVICE_EXTENSION e
   request->StatusBlock->Status = VideoPortUnmapMemory(extension, address, nullptr);
 }
 
-// Maps every range marked visible, in order, and stops mapping at the first
-// failure; ranges mapped before it stay mapped and are reported, so that the
-// caller can release them.
+// Maps every range marked visible, in order. When one cannot be mapped, the
+// ranges mapped before it are released again: the system hands a failed
+// request's reply to nobody, so the caller could never release them itself.
 extern "C" TORVIC_PAGEABLE VOID Torvic_query_public_access_ranges(
     PHW_DEVICE_EXTENSION extension, PVIDEO_REQUEST_PACKET request) {
   request->StatusBlock->Information = PUBLIC_ACCESS_RANGES_SIZE;
@@ -100,18 +108,29 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_query_public_access_ranges(
       ULONG length = range.RangeLength;
       const VP_STATUS mapped = VideoPortMapMemory(extension, range.RangeStart, &length,
                                                   &record.MappedInIoSpace, &record.VirtualAddress);
-      if (mapped != NO_ERROR) status = mapped;
+      if (mapped != NO_ERROR) {
+        status = mapped;
+        record.VirtualAddress = nullptr;
+      }
     } else {
       // Nothing mapped here: the record says so in every field.
       record.InIoSpace = 0;
       record.MappedInIoSpace = 0;
     }
   }
+
+  if (status != NO_ERROR) {
+    for (ULONG i = 0; i < TORVIC_NUM_ACCESS_RANGES; i++) {
+      (void)Torvic_release_public_range(extension, records[i]);
+      records[i].InIoSpace = 0;
+      records[i].MappedInIoSpace = 0;
+      records[i].VirtualAddress = nullptr;
+    }
+  }
   request->StatusBlock->Status = status;
 }
 
-// Releases the memory-space mappings of a public-range array; a range mapped
-// in I/O space has nothing to release.
+// Releases the memory-space mappings of a public-range array.
 extern "C" TORVIC_PAGEABLE VOID Torvic_free_public_access_ranges(
     PHW_DEVICE_EXTENSION extension, PVIDEO_REQUEST_PACKET request) {
   if (request->InputBufferLength < PUBLIC_ACCESS_RANGES_SIZE) {
@@ -123,8 +142,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_free_public_access_ranges(
       static_cast<const VIDEO_PUBLIC_ACCESS_RANGES *>(request->InputBuffer);
   VP_STATUS status = NO_ERROR;
   for (ULONG i = 0; i < TORVIC_NUM_ACCESS_RANGES; i++) {
-    if (records[i].VirtualAddress == nullptr || records[i].MappedInIoSpace != 0) continue;
-    const VP_STATUS released = VideoPortUnmapMemory(extension, records[i].VirtualAddress, nullptr);
+    const VP_STATUS released = Torvic_release_public_range(extension, records[i]);
     if (released != NO_ERROR) status = released;
   }
   request->StatusBlock->Status = status;
@@ -147,9 +165,9 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_share_video_memory(PHW_DEVICE_EXTENSION e
   ULONG view_size = share->ViewSize;
 
   // Written so that neither test can wrap: the view must lie inside video
-  // memory, and may end exactly at its end.
+  // memory, and may end exactly at its end. A view of nothing is no view.
   const ULONG memory_size = Torvic_memory_size(extension);
-  if (view_offset > memory_size || view_size > memory_size - view_offset) {
+  if (view_size == 0 || view_offset > memory_size || view_size > memory_size - view_offset) {
     request->StatusBlock->Status = ERROR_INVALID_PARAMETER;
     return;
   }

@@ -425,9 +425,11 @@ TEST(Discovery, EachBoardKeepsItsOwnVariant) {
   EXPECT_EQ(extension_of(m, 1).variant_dword, (3u << 16) | host::kTorvicVendorId);
 }
 
-TEST(Discovery, FailedMappingLeavesTheBoardUncountedAndEndsDiscovery) {
+TEST(Discovery, FailedMappingLeavesTheBoardUncountedAsFoundAndEndsDiscovery) {
   for (uint64_t failing = 1; failing <= 3; failing++) {
     MachineConfig c = machine({board(3, 0, 4 * kMiB, 0), board(6, 0, 4 * kMiB, 1)});
+    c.boards[0].command_power_on = 0x0003;  // the firmware left it decoding
+    c.boards[0].bars[1].power_on_address = 0xFE000000;  // and one register unplaced
     c.faults.push_back({"VideoPortGetDeviceBase", failing, ERROR_INVALID_PARAMETER});
     Machine m(c);
     EXPECT_EQ(m.boot(), static_cast<ULONG>(ERROR_INVALID_PARAMETER)) << "mapping " << failing;
@@ -438,8 +440,12 @@ TEST(Discovery, FailedMappingLeavesTheBoardUncountedAndEndsDiscovery) {
       return e.service == "VideoPortGetDeviceBase";
     });
     EXPECT_EQ(tried.size(), failing);
-    // The board stays claimed and decoding.
-    EXPECT_TRUE(m.board(3).memory_decoding());
+    // The board is given back as the firmware left it.
+    const host::Board &b = m.board(3);
+    EXPECT_EQ(b.command(), 0x0003);
+    EXPECT_EQ(b.bar_register(0), 0xC0000008u);
+    EXPECT_EQ(b.bar_register(1), 0xFE000000u);
+    EXPECT_EQ(b.bar_register(5), 0xD001u);
   }
 }
 
