@@ -159,6 +159,7 @@ Board::Board(const BoardConfig &config) : config_(config), command_(config.comma
       throw std::invalid_argument("BAR" + std::to_string(i) + " size must be a power of two");
     config_write(i == kRomBar ? 0x30u : 0x10u + 4u * i, b.power_on_address | (b.rom_enabled ? 1u : 0u));
   }
+  power_on_bars_ = bars_;
   io_[0x18 / 4] = config_.config1.value_or(straps_for(config_.memory_size));
   io_[0x1C / 4] = config_.config2_power_on;
   io_[0x20 / 4] = config_.config3_power_on;
@@ -217,18 +218,28 @@ void Board::config_write(uint32_t offset, uint32_t value) {
 }
 
 std::optional<uint64_t> Board::decoded_base(int bar) const {
+  return decoded_base(bar, command_, bars_);
+}
+
+std::optional<uint64_t> Board::power_on_decoded_base(int bar) const {
+  return decoded_base(bar, config_.command_power_on, power_on_bars_);
+}
+
+std::optional<uint64_t> Board::decoded_base(int bar, uint16_t command,
+                                            const std::array<uint32_t, kNumBars> &bars) const {
   const BarConfig &b = config_.bars[bar];
+  const bool io_decoding = command & 0x1, memory_decoding = command & 0x2;
   if (!b.implemented) return std::nullopt;
   if (bar == kRomBar) {
-    if (!memory_decoding() || !(bars_[bar] & 1)) return std::nullopt;
-    return bars_[bar] & 0xFFFFF800u;
+    if (!memory_decoding || !(bars[bar] & 1)) return std::nullopt;
+    return bars[bar] & 0xFFFFF800u;
   }
   if (b.io) {
-    if (!io_decoding()) return std::nullopt;
-    return bars_[bar] & 0xFFFFFFFCu;
+    if (!io_decoding) return std::nullopt;
+    return bars[bar] & 0xFFFFFFFCu;
   }
-  if (!memory_decoding()) return std::nullopt;
-  return bars_[bar] & 0xFFFFFFF0u;
+  if (!memory_decoding) return std::nullopt;
+  return bars[bar] & 0xFFFFFFF0u;
 }
 
 bool Board::access_allowed(Block block, uint32_t offset, Access access, std::string *why) {

@@ -94,6 +94,8 @@ class Board {
   uint32_t bar_register(int bar) const { return bars_[bar]; }
   // The address a base address register decodes, if the board decodes it now.
   std::optional<uint64_t> decoded_base(int bar) const;
+  // What it decoded as the firmware left the board, before any driver.
+  std::optional<uint64_t> power_on_decoded_base(int bar) const;
 
   // ---- Register and I/O blocks ----
   // Whether the block has a register at offset that allows this access (the
@@ -125,9 +127,13 @@ class Board {
  private:
   uint32_t engine_read(uint32_t offset);
 
+  std::optional<uint64_t> decoded_base(int bar, uint16_t command,
+                                       const std::array<uint32_t, kNumBars> &bars) const;
+
   BoardConfig config_;
   uint16_t command_;
   std::array<uint32_t, kNumBars> bars_{};
+  std::array<uint32_t, kNumBars> power_on_bars_{};
   std::array<uint32_t, 0x10000 / 4> regs_{};
   std::array<uint32_t, 0x100 / 4> io_{};
   std::array<uint8_t, 256> dac_regs_{};

@@ -63,6 +63,10 @@ constexpr std::u16string_view kStringValues[] = {u"HardwareInformation.ChipType"
 
 }  // namespace
 
+bool reply_reaches_caller(VP_STATUS status) {
+  return status == NO_ERROR || status == ERROR_MORE_DATA;
+}
+
 // ---- Machines ------------------------------------------------------------------------
 
 std::vector<PhysRange> default_reserved_ranges() {
@@ -299,10 +303,15 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
   r.status = status_block.Status;
   r.information = status_block.Information;
   r.information_written = status_block.Information != kInformationSentinel;
-  if (r.status == NO_ERROR && r.information_written && r.information > output_length)
-    stop("request 0x%X succeeded with Information %lu beyond its %u-byte output buffer", code,
-         static_cast<unsigned long>(r.information), output_length);
-  r.output.assign(b->data(), b->data() + output_length);
+  if (reply_reaches_caller(r.status) && r.information_written && r.information > output_length)
+    stop("request 0x%X returned %s with Information %lu beyond its %u-byte output buffer: the "
+         "system would copy that many bytes back to the caller",
+         code, status_name(r.status).c_str(), static_cast<unsigned long>(r.information),
+         output_length);
+  r.system_buffer.assign(b->data(), b->data() + output_length);
+  r.output.assign(output_length, 0);
+  if (reply_reaches_caller(r.status) && r.information_written)
+    memcpy(r.output.data(), b->data(), r.information);
   request_buffers_.pop_back();
   mark("HwStartIO", "end", slot,
        {{"request", request_name(code)}, {"status", status_name(r.status)},
@@ -491,10 +500,13 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
     ExtensionRecord &stored = extensions_.back();
     stored.slot = slot_of(ext);
     if (last != NO_ERROR) {
+      // The failed call's extension goes, and with it what it claimed.
       stored.freed = true;
       stored.block->poison();
-      break;
+      claims_.erase(ext);
     }
+    check_decoding("after HwFindAdapter call " + std::to_string(attempt + 1));
+    if (last != NO_ERROR) break;
     adapters_.push_back({ext, stored.slot, false});
     if (!again) break;
   }
@@ -530,6 +542,7 @@ ULONG Machine::vp_bus_data(bool write, PVOID ext, BUS_DATA_TYPE type, ULONG slot
     memcpy(&v, buffer, 4);
     e.value = v;
     if (b) {
+      check_sizing_write(*b, offset, v);
       b->config_write(offset, v);
       count = 4;
     }
@@ -563,6 +576,10 @@ std::optional<uint64_t> Machine::place(const IO_RESOURCE_DESCRIPTOR &d,
         if (r.io == io) blockers.push_back(r);
   for (const PhysRange &r : taken)
     if (r.io == io) blockers.push_back(r);
+  // What other boards decode, as their firmware or an earlier claim left them.
+  for (const Decoding &other : decoding())
+    if (static_cast<int>(other.board->slot()) != slot && other.range.io == io)
+      blockers.push_back(other.range);
 
   uint64_t start = align_up(min);
   while (start + length - 1 <= max) {

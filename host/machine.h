@@ -126,8 +126,20 @@ struct RequestResult {
   VP_STATUS status = NO_ERROR;
   ULONG_PTR information = 0;
   bool information_written = false;
-  std::vector<uint8_t> output;  // the whole output buffer after the call
+  // The caller's output buffer after the call, as NT hands it back: it
+  // starts zeroed, and receives Information bytes of the system buffer
+  // only when the status is a success or a warning (ERROR_MORE_DATA).
+  std::vector<uint8_t> output;
+  // The system buffer's first output-length bytes after the call: what the
+  // driver wrote, whether or not the caller ever sees it.
+  std::vector<uint8_t> system_buffer;
 };
+
+// Whether NT copies a request's system buffer back to its caller: the video
+// port turns NO_ERROR into a success and ERROR_MORE_DATA into a warning, any
+// other status into an error, and the I/O manager copies back only for the
+// first two.
+bool reply_reaches_caller(VP_STATUS status);
 
 class Machine {
  public:
@@ -249,6 +261,21 @@ class Machine {
   bool claimed_by(PVOID ext, uint64_t start, uint64_t length, bool io);
   std::optional<uint64_t> place(const IO_RESOURCE_DESCRIPTOR &d,
                                 const std::vector<PhysRange> &taken, int slot);
+  // What each board decodes now, BAR by BAR.
+  struct Decoding {
+    const Board *board;
+    int bar;
+    PhysRange range;
+    bool as_powered_on;  // the firmware left the board decoding exactly this
+  };
+  std::vector<Decoding> decoding() const;
+  // Stops the run when a board decodes a range that neither a live claim of
+  // its own slot nor the firmware gave it, or when two boards decode one
+  // address (unless the firmware left both so).
+  void check_decoding(const std::string &when);
+  // Stops the run when all ones go into a range register whose decoding is
+  // on: the board would answer at every address the register passes over.
+  void check_sizing_write(const Board &board, ULONG offset, uint32_t value);
   struct Decoded {
     Board *board;
     Block block;

@@ -18,6 +18,7 @@
 #include "host/monitor.h"
 #include "host/test_pattern.h"
 #include "miniport/board_registers.h"
+#include "miniport/torvic_requests.h"
 #include "test_support.h"
 
 namespace torvic::test {
@@ -470,6 +471,51 @@ TEST(VerifierArguments, StopsNullPointersAndOffsetsOutsideTheHeader) {
                 VideoPortSetRegistryParameters(&ext, name, nullptr, 4);
               }),
               ::testing::HasSubstr("null data for 4 bytes"));
+}
+
+TEST_F(Verifier, StopsSizingARegisterWhileTheBoardDecodesIt) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                ULONG ones = 0xFFFFFFFF;
+                VideoPortSetBusData(&ext, PCIConfiguration, 3, &ones, 0x14, 4);
+              }),
+              ::testing::HasSubstr("all ones written to BAR1 of slot 3 while its memory "
+                                   "decoding is on"));
+}
+
+TEST_F(Verifier, StopsABoardLeftDecodingWhereNothingWasClaimedForIt) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                ULONG elsewhere = 0x10000000;
+                VideoPortSetBusData(&ext, PCIConfiguration, 3, &elsewhere, 0x14, 4);
+              }),
+              ::testing::HasSubstr("after HwFindAdapter call 1: slot 3 decodes BAR1 memory "
+                                   "0x10000000 +0x2000000, which no live claim"));
+}
+
+// Two boards the firmware placed alike, the second left decoding there: the
+// first must not be handed the place the second still answers at.
+TEST(Arbiter, NeverHandsOutWhatAnotherBoardStillDecodes) {
+  MachineConfig c = machine({board(3, 0, 4 * kMiB, 0), board(9, 0, 4 * kMiB, 0)});
+  c.boards[1].command_power_on = 0x0003;
+  Machine m(c);
+  ASSERT_EQ(m.boot(), static_cast<ULONG>(NO_ERROR));
+  ASSERT_EQ(m.adapters().size(), 2u);
+  EXPECT_NE(m.board(3).bar_register(0), m.board(9).bar_register(0));
+}
+
+// NT copies a request's system buffer back only for a success or a warning,
+// and then only as many bytes as Information says.
+TEST(RequestReply, ReachesTheCallerOnlyOnSuccessAndOnlyForInformationBytes) {
+  Machine m(machine({board(3)}));
+  m.boot();
+  const RequestResult ok = m.request(0, IOCTL_TORVIC_QUERY_NUM_BOARDS, {}, 8);
+  ASSERT_EQ(ok.status, NO_ERROR);
+  EXPECT_EQ(ok.output, (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(ok.system_buffer[4], Machine::kBufferFill);
+
+  const RequestResult short_reply = m.request(0, IOCTL_TORVIC_QUERY_NUM_BOARDS, {}, 3);
+  EXPECT_EQ(short_reply.status, ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(short_reply.output, std::vector<uint8_t>(3, 0));
+  EXPECT_TRUE(host::reply_reaches_caller(ERROR_MORE_DATA));
 }
 
 TEST_F(Verifier, StopsAServiceGivenAnExtensionItDidNotHandOut) {

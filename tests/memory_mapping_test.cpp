@@ -155,9 +155,13 @@ TEST(Mapping, EveryViewOfVideoMemoryIsTheBoardsAndAnUnmappedOneIsGone) {
 
 TEST(Mapping, FailedVideoMemoryMappingReportsTheServicesStatus) {
   OneBoard b(4 * kMiB, {{"VideoPortMapMemory", 1, ERROR_NOT_ENOUGH_MEMORY}});
-  const auto memory = b.client.map_video_memory();
-  EXPECT_EQ(memory.status, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(memory.ram_length, 4 * kMiB);
+  const RequestResult r = b.m.request(0, IOCTL_VIDEO_MAP_VIDEO_MEMORY,
+                                      bytes_of(VIDEO_MEMORY{nullptr}),
+                                      sizeof(VIDEO_MEMORY_INFORMATION));
+  EXPECT_EQ(r.status, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(record_at<VIDEO_MEMORY_INFORMATION>(r.system_buffer).VideoRamLength, 4 * kMiB);
+  // The system hands a failed request's reply to nobody.
+  EXPECT_EQ(r.output, std::vector<uint8_t>(sizeof(VIDEO_MEMORY_INFORMATION), 0));
   EXPECT_THAT(b.m.client_mappings(), IsEmpty());
 }
 

@@ -118,7 +118,7 @@ TEST(Requests, EveryHandlerRefusesABufferOneByteShortAndServesTheExactLength) {
       if (h.reports_when_short) {
         EXPECT_EQ(r.information, h.reported);
       }
-      EXPECT_EQ(r.output, untouched(in, out));
+      EXPECT_EQ(r.system_buffer, untouched(in, out));
       EXPECT_THAT(briefs(m.trace()), IsEmpty());
       EXPECT_EQ(m.client_mappings().size(), open_mappings);
     };
@@ -161,7 +161,7 @@ TEST(Requests, UnservedCodesAreRefusedWithoutTouchingAnything) {
     EXPECT_EQ(r.returned, TRUE);
     EXPECT_EQ(r.status, ERROR_INVALID_FUNCTION);
     EXPECT_FALSE(r.information_written);
-    EXPECT_EQ(r.output, untouched(input, 16));
+    EXPECT_EQ(r.system_buffer, untouched(input, 16));
     EXPECT_THAT(briefs(m.trace()), IsEmpty());
   }
 }
@@ -342,7 +342,7 @@ TEST(ModeQueries, CurrentModeAtTheTablesCountIsRefusedNotRead) {
     extension_of(m, 0).current_mode = count;
     const RequestResult r = m.request(0, IOCTL_VIDEO_QUERY_CURRENT_MODE, {}, kModeRecord);
     EXPECT_EQ(r.status, ERROR_INVALID_PARAMETER) << count;
-    EXPECT_EQ(r.output, untouched({}, kModeRecord)) << count;
+    EXPECT_EQ(r.system_buffer, untouched({}, kModeRecord)) << count;
     const auto memory = DisplayClient(m, 0).map_video_memory();
     EXPECT_EQ(memory.status, NO_ERROR);
     EXPECT_EQ(memory.frame, memory.ram);
