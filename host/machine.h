@@ -182,6 +182,13 @@ class Machine {
     return it == service_calls_.end() ? 0 : it->second;
   }
   std::vector<const Mapping *> client_mappings() const;  // mappings still open for clients
+  // The driver's own mappings from VideoPortGetDeviceBase, boards it passed over included.
+  std::vector<const Mapping *> device_base_mappings() const {
+    std::vector<const Mapping *> v;
+    for (const auto &m : mappings_)
+      if (m->device_base) v.push_back(m.get());
+    return v;
+  }
   const Trace &trace() const { return trace_; }
   void clear_trace() { trace_.clear(); }
   uint64_t now_us() const { return clock_us_; }

@@ -8,6 +8,7 @@
 #include "host/services.h"
 #include "host/test_pattern.h"
 #include "tests/test_support.h"
+#include "tools/torvic-sim/left_behind.h"
 
 namespace torvic::test {
 namespace {
@@ -85,6 +86,75 @@ TEST(ServiceFaults, ABoardThatDoesNotTakeItsAddressesOrDecodingIsLeftAsFoundAndU
     m.open(0);
     EXPECT_EQ(DisplayClient(m, 0).set_mode(0), NO_ERROR);
   }
+}
+
+// What a run leaves behind, as the fault table tells it: boot, start every
+// board, then plant() changes the machine as a fault might have; the rest
+// is noted as the sweep notes it.
+sim::LeftBehind left_by(const MachineConfig &config, const std::function<void(Machine &)> &plant = {}) {
+  Machine m(config);
+  sim::LeftBehind left;
+  left.power_on = sim::pci_states(m);
+  m.boot();
+  std::vector<bool> started;
+  for (size_t i = 0; i < m.adapters().size(); i++) started.push_back(m.initialize(i));
+  if (plant) plant(m);
+  sim::note_what_is_left(m, started, left);
+  return left;
+}
+
+TEST(ServiceFaults, WhatAFaultLeavesBehindIsNamedAgainstTheRightBaseline) {
+  Machine clean(host::default_machine());
+  clean.boot();
+  const sim::LeftBehind base = left_by(host::default_machine());
+  EXPECT_THAT(sim::left_behind(base, left_by(host::default_machine())), testing::IsEmpty());
+
+  // A board the driver took is set against the run without the fault, not
+  // against power-on (where its decoding was off).
+  const auto taken = left_by(host::default_machine(), [](Machine &m) {
+    m.board(3).config_write(0x4, m.board(3).command() | 0x4);
+    m.board(3).config_write(0x14, 0xD2000000);
+    DisplayClient(m, 1).map_video_memory();
+  });
+  EXPECT_THAT(sim::left_behind(base, taken),
+              testing::ElementsAre("slot 3 left bus master on (off without the fault), "
+                                   "BAR1 0xD2000000 (0xC2000000 without the fault)",
+                                   "mapping of 0xC8000000 +0x800000 still held"));
+
+  // A board passed over once its addresses were programmed is set against
+  // how it was powered on: the driver gives it back as found, but the
+  // device bases it mapped stay.
+  const uint64_t frame_buffer = call_number(clean.trace(), "VideoPortGetDeviceBase", [](const TraceEvent &e) {
+    return e.slot == 9 && e.arg("phys") == "0xC8000000";
+  });
+  const auto fault = with_fault(host::default_machine(), "VideoPortGetDeviceBase", frame_buffer);
+  const std::vector<std::string> passed_over = {"slot 9 device base 0xCC020000 +0x10000 still mapped",
+                                                "slot 9 device base 0xD100 +0x100 still mapped"};
+  EXPECT_EQ(sim::left_behind(base, left_by(fault)), passed_over);
+  auto planted = left_by(fault, [](Machine &m) {
+    m.board(9).config_write(0x4, 0x2);
+    m.board(9).config_write(0x30, 0xCE000000);
+  });
+  std::vector<std::string> changed = {"slot 9 left memory decoding on (found off), ROM 0xCE000000 (found 0xCC030000)"};
+  changed.insert(changed.end(), passed_over.begin(), passed_over.end());
+  EXPECT_EQ(sim::left_behind(base, planted), changed);
+
+  // With the 4 MiB board passed over, the 8 MiB one keeps the modes that
+  // fit it.
+  const uint64_t first_id = call_number(clean.trace(), "VideoPortGetBusData", [](const TraceEvent &e) {
+    return e.slot == 3 && e.offset == 0;
+  });
+  EXPECT_THAT(sim::left_behind(base, left_by(with_fault(host::default_machine(), "VideoPortGetBusData", first_id))),
+              testing::ElementsAre("board 0 offers 79 modes (69 without the fault)"));
+
+  // Registry values by data as well as by name.
+  planted = base;
+  planted.stored.at(2).data = {0, 0, 0x80, 0};
+  planted.stored.erase(planted.stored.begin() + 5);
+  EXPECT_THAT(sim::left_behind(base, planted),
+              testing::ElementsAre("slot 3 HardwareInformation.MemorySize stored as 0x800000 "
+                                   "(0x400000 without the fault)",
+                                   "slot 9 HardwareInformation.DacType not stored"));
 }
 
 TEST(ServiceFaults, AnEngineStatusReadTheBoardDoesNotAnswerIsPolledAgain) {

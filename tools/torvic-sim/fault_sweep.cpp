@@ -13,6 +13,7 @@
 #include "host/request_names.h"
 #include "host/service_faults.h"
 #include "host/text.h"
+#include "left_behind.h"
 #include "machine_file.h"
 #include "session.h"
 
@@ -40,9 +41,10 @@ struct RunResult {
   // Per board found: what went otherwise than asked.
   std::vector<std::vector<std::string>> board_notes;
   std::vector<std::string> monitors;     // per board found: what its monitor shows after the session
-  std::vector<std::string> stored;       // registry values stored
   std::string after_reset;     // boards not in text mode after the reset, or empty
   std::string later;           // how later requests fared: empty when they all worked
+
+  LeftBehind left;             // what the run leaves behind once the session and the reset are done
 };
 
 // The status the fault gives a service that returns one: what NT answers
@@ -177,6 +179,7 @@ std::string later_requests(Machine &m, const std::vector<bool> &started) {
 RunResult run(const host::MachineConfig &config, const std::string &driver, host::Trace *trace = nullptr) {
   RunResult r;
   Machine m(config, driver);
+  r.left.power_on = pci_states(m);
   try {
     m.boot();
     std::vector<bool> started;
@@ -193,11 +196,11 @@ RunResult run(const host::MachineConfig &config, const std::string &driver, host
     for (size_t i = 0; i < m.adapters().size(); i++)
       if (host::decode_monitor(m.adapter_board(i)).state != host::DisplayState::VgaText)
         r.after_reset += (r.after_reset.empty() ? "board " : ", ") + std::to_string(i);
-    for (const auto &w : m.registry())
-      if (w.status == NO_ERROR) r.stored.push_back("slot " + std::to_string(w.slot) + " " + host::narrow(w.name));
-    // Faults are made at the calls before this point; the later requests
-    // only tell whether the driver still works.
+    // Faults are made at the calls before this point; what is left is
+    // taken next (the mode count asked of the driver makes no call site),
+    // and the later requests only tell whether the driver still works.
     if (trace) *trace = m.trace();
+    note_what_is_left(m, started, r.left);
     r.later = later_requests(m, started);
   } catch (const host::VerifierStop &e) {
     r.stop = e.what();
@@ -226,13 +229,13 @@ std::string outcome(const RunResult &base, const RunResult &r) {
     for (const auto &note : r.board_notes[i])
       if (!(other_timing && note == kPictureDiffers)) parts.push_back(board + note);
   }
-  // A board not found stores nothing; only the values missing otherwise are news.
-  if (r.found == base.found)
-    for (const auto &name : base.stored)
-      if (std::find(r.stored.begin(), r.stored.end(), name) == r.stored.end())
-        parts.push_back(name + " not stored");
   if (!r.after_reset.empty()) parts.push_back(r.after_reset + " not in text mode after the reset");
   if (parts.empty()) parts.push_back("nothing shows");
+  const std::vector<std::string> left = left_behind(base.left, r.left);
+  if (left.empty())
+    parts.push_back("nothing left behind");
+  else
+    parts.insert(parts.end(), left.begin(), left.end());
   if (r.found.empty())
     parts.push_back("no board to send requests to");
   else
