@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t i = 0; i < m.adapters().size(); i++) started.push_back(m.initialize(i));
     for (size_t i = 0; i < m.adapters().size(); i++)
       if (started[i]) drive(m, i, in.take(1));
-    if (!m.adapters().empty()) m.reset_hardware(0);
+    if (!m.adapters().empty()) m.shut_down();
   } catch (const torvic::host::VerifierStop &stop) {
     fail(stop.what());
   }

@@ -334,11 +334,24 @@ BOOLEAN Machine::reset_hardware(size_t adapter, ULONG columns, ULONG rows) {
     return call("HwResetHw", registration_.HwResetHw, ext, columns, rows);
   }, Irql::Raised);
   mark("HwResetHw", "end", slot, {{"returned", reset ? "TRUE" : "FALSE"}});
-  // FALSE leaves the text mode to the platform: it has the BIOS set mode 3
-  // on the boards the callback let go of.
-  if (!reset)
-    for (size_t a = adapter; a < adapters_.size(); a++) set_text_mode_for_driver(adapters_[a].slot);
   return reset;
+}
+
+BOOLEAN Machine::shut_down(ULONG columns, ULONG rows) {
+  bool every_board_reset = true;
+  for (size_t a = 0; a < adapters_.size(); a++)
+    if (adapters_[a].opened) every_board_reset &= reset_hardware(a, columns, rows) != FALSE;
+  // FALSE leaves the text mode to the platform, which has only the primary
+  // display's BIOS to set it with.
+  if (!every_board_reset) set_text_mode_for_driver();
+  return every_board_reset;
+}
+
+Board *Machine::primary_display() {
+  Board *primary = nullptr;
+  for (auto &b : boards_)
+    if (!primary || b->slot() < primary->slot()) primary = b.get();
+  return primary;
 }
 
 namespace {
@@ -369,7 +382,10 @@ nlohmann::ordered_json registry_args(const std::u16string &name, const uint8_t *
 }
 }  // namespace
 
-void Machine::set_text_mode_for_driver(int slot) {
+void Machine::set_text_mode_for_driver() {
+  Board *primary = primary_display();
+  if (!primary) return;
+  const int slot = static_cast<int>(primary->slot());
   VIDEO_X86_BIOS_ARGUMENTS arguments{};
   arguments.Eax = 0x0003;  // function 00h (set mode), mode 03h
   TraceEvent &e = record("VideoPortInt10", slot);
@@ -377,7 +393,7 @@ void Machine::set_text_mode_for_driver(int slot) {
   set_args(e, bios_registers(arguments));
   set_arg(e, "caller", "video port");
   bios_calls_.push_back({slot, arguments, true});
-  board(static_cast<uint32_t>(slot)).set_text_mode(true);
+  primary->set_text_mode(true);
   notify(e);
 }
 

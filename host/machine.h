@@ -158,7 +158,16 @@ class Machine {
   void open(size_t adapter);  // initialise once, before the first request
   RequestResult request(size_t adapter, ULONG code, const std::vector<uint8_t> &input,
                         ULONG output_length);
-  BOOLEAN reset_hardware(size_t adapter = 0, ULONG columns = 80, ULONG rows = 25);
+  // One call of the reset callback with one board's extension.
+  BOOLEAN reset_hardware(size_t adapter = 0, ULONG columns = 80, ULONG rows = 50);
+  // What NT does when the machine goes down: the reset callback once for
+  // every open board, in the order the boards were found; when one returns
+  // FALSE, the BIOS sets text mode 3 on the primary display. Returns whether
+  // every callback returned TRUE.
+  BOOLEAN shut_down(ULONG columns = 80, ULONG rows = 50);
+  // The board whose VGA BIOS the firmware ran: the lowest slot. NT's own
+  // text-mode call after a FALSE reset reaches only this board.
+  Board *primary_display();
 
   // ---- What happened ----
   const VIDEO_HW_INITIALIZATION_DATA &registration() const { return registration_; }
@@ -245,9 +254,10 @@ class Machine {
   // Stops the run when a service that NT allows only at the lowest IRQL is
   // called from a callback at a raised one.
   void require_passive(const char *service);
-  // What NT does when the reset callback returns FALSE: the BIOS sets text
-  // mode 3 (recorded as the port's own call, not the driver's).
-  void set_text_mode_for_driver(int slot);
+  // What NT does when a reset callback returns FALSE: the BIOS sets text
+  // mode 3 on the primary display (recorded as the port's own call, not the
+  // driver's).
+  void set_text_mode_for_driver();
   // Calls a driver routine as NT does; stops the run when the routine breaks
   // the calling convention.
   template <class R, class... Params, class... Args>

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "host/monitor.h"
 #include "miniport/board_registers.h"
 #include "test_support.h"
 
@@ -403,7 +404,7 @@ TEST(VgaRestore, ControlValueIsTheLastModesWithTheDisplayBitCleared) {
 }
 
 // The reset callback may run at raised IRQL on a crash: registers only, no
-// BIOS. It returns FALSE, and the platform then sets text mode 3 itself.
+// BIOS. It returns FALSE to have the platform set text mode 3 itself.
 TEST(VgaRestore, ResetHwRestoresEveryBoardFromTheOneItIsGivenOnwardWithoutTheBios) {
   const struct {
     size_t from;
@@ -424,30 +425,56 @@ TEST(VgaRestore, ResetHwRestoresEveryBoardFromTheOneItIsGivenOnwardWithoutTheBio
 
     std::vector<int> first_touch;
     for (const auto &e : m.trace())
-      if (!e.is_marker() && e.service != "VideoPortInt10" && e.service != "VideoPortStallExecution" && e.slot >= 0 &&
+      if (!e.is_marker() && e.service != "VideoPortStallExecution" && e.slot >= 0 &&
           (first_touch.empty() || first_touch.back() != e.slot))
         first_touch.push_back(e.slot);
     EXPECT_EQ(first_touch, c.restored) << "each board restored whole, one after another";
-    std::vector<int> bios_slots;
-    for (const auto &call : m.bios_calls()) {
-      EXPECT_TRUE(call.by_port);
-      bios_slots.push_back(call.slot);
-    }
-    EXPECT_EQ(bios_slots, c.restored);
-    for (const int slot : {2, 5, 7}) {
-      const bool restored =
-          std::find(c.restored.begin(), c.restored.end(), slot) != c.restored.end();
-      EXPECT_EQ(m.board(static_cast<uint32_t>(slot)).text_mode(), restored) << "slot " << slot;
-    }
+    EXPECT_THAT(m.bios_calls(), testing::IsEmpty());
     // Every board shows 640x480 at 60 Hz (control 0x01040101, CONFIG2 bit 2
     // set at power-on) with the VGA bits cleared.
     Lines expected;
     for (size_t i = 0; i < c.restored.size(); i++)
       append(expected, expected_vga_registers(0x01040001, 0x0));
-    for (size_t i = 0; i < c.restored.size(); i++)
-      expected.push_back(
-          "VideoPortInt10 eax 0x3, the video port's own after HwResetHw returned FALSE");
     EXPECT_EQ(briefs(m.trace()), expected);
+  }
+}
+
+// When the machine goes down, NT calls the reset callback of every open
+// board in the order they were found; after a FALSE it sets text mode 3
+// through the BIOS, which only the primary display's BIOS can do.
+TEST(VgaRestore, GoingDownResetsEveryOpenBoardAndTheBiosSetsTextOnThePrimaryOnly) {
+  const struct {
+    std::vector<size_t> opened;
+    std::vector<int> reset_calls;  // the slot of each callback's extension
+  } cases[] = {{{0, 1, 2}, {2, 5, 7}}, {{1}, {5}}, {{}, {}}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.reset_calls.size());
+    Machine m(machine({board(2, kRgb526, 4 * kMiB, 0), board(5, kRgb528, 8 * kMiB, 1),
+                       board(7, kDram, 2 * kMiB, 2)}));
+    m.boot();
+    for (size_t i : c.opened) ASSERT_EQ(host::DisplayClient(m, i).set_mode(0), NO_ERROR);
+    m.clear_trace();
+
+    EXPECT_EQ(m.shut_down(), c.reset_calls.empty() ? TRUE : FALSE);
+
+    std::vector<int> reset_calls;
+    for (const auto &e : m.trace())
+      if (e.service == "HwResetHw" && e.phase == "begin") reset_calls.push_back(e.slot);
+    EXPECT_EQ(reset_calls, c.reset_calls);
+    ASSERT_EQ(m.bios_calls().size(), c.reset_calls.empty() ? 0u : 1u);
+    if (!c.reset_calls.empty()) {
+      EXPECT_TRUE(m.bios_calls()[0].by_port);
+      EXPECT_EQ(m.bios_calls()[0].slot, 2);
+    }
+    // The primary display shows text; a board the BIOS cannot reach is back
+    // in its VGA core's hands, without a text mode.
+    EXPECT_EQ(host::decode_monitor(m.board(2)).state, host::DisplayState::VgaText);
+    for (const size_t adapter : {1u, 2u}) {
+      const bool left_text = std::count(c.opened.begin(), c.opened.end(), adapter) != 0;
+      EXPECT_EQ(host::decode_monitor(m.adapter_board(adapter)).state,
+                left_text ? host::DisplayState::Vga : host::DisplayState::VgaText)
+          << "board " << adapter;
+    }
   }
 }
 

@@ -86,7 +86,7 @@ std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, co
     rows.push_back({name, mib, mode, shown.timing, check_shown(mode, shown, m.adapter_board(0), image)});
     progress();
   }
-  m.reset_hardware();
+  m.shut_down();
   return rows;
 }
 

@@ -68,22 +68,32 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
     }
     current.reset();
 
-    m.reset_hardware(0);
+    m.shut_down();
     j["after_reset"] = ordered_json::array();
-    size_t in_text = 0;
+    // NT sets text mode through the BIOS, which reaches only the primary
+    // display; every other board is back in its VGA core's hands.
+    size_t still_graphics = 0;
     for (size_t i = 0; i < s.boards(); i++) {
       ordered_json after = timing_json(host::decode_monitor(m.adapter_board(i)));
       after["board"] = i;
       after["slot"] = m.adapters()[i].slot;
-      in_text += after["state"] == "vga-text";
+      still_graphics += after["state"] == "graphics";
       j["after_reset"].push_back(after);
     }
+    const host::Board *primary = m.primary_display();
+    const bool primary_text =
+        primary && host::decode_monitor(*primary).state == host::DisplayState::VgaText;
+    j["primary_display_slot"] = primary ? ordered_json(primary->slot()) : ordered_json();
     if (!o.json) {
-      std::cout << "\nReset: "
-                << (in_text == s.boards() ? "the driver returned every board to VGA text mode"
-                                          : std::to_string(s.boards() - in_text) + " of " +
-                                                std::to_string(s.boards()) + " board(s) did not return to VGA text mode")
-                << "\n";
+      std::cout << "\nReset: ";
+      if (still_graphics)
+        std::cout << still_graphics << " of " << s.boards() << " board(s) still show their mode";
+      else
+        std::cout << "every board let go of the display";
+      if (primary)
+        std::cout << "; the primary display (slot " << primary->slot() << ") is "
+                  << (primary_text ? "back in VGA text mode" : "not in VGA text mode");
+      std::cout << "\n";
       for (const auto &after : j["after_reset"])
         std::cout << "  board " << after["board"].get<size_t>() << ": " << after["description"].get<std::string>()
                   << "\n";

@@ -41,7 +41,8 @@ struct RunResult {
   // Per board found: what went otherwise than asked.
   std::vector<std::vector<std::string>> board_notes;
   std::vector<std::string> monitors;     // per board found: what its monitor shows after the session
-  std::string after_reset;     // boards not in text mode after the reset, or empty
+  // Every board's monitor after the machine went down, by slot.
+  std::map<int, std::string> after_reset;
   std::string later;           // how later requests fared: empty when they all worked
 
   LeftBehind left;             // what the run leaves behind once the session and the reset are done
@@ -192,10 +193,9 @@ RunResult run(const host::MachineConfig &config, const std::string &driver, host
                                          : std::vector<std::string>{"HwInitialize returns FALSE: the board is not started"});
     for (size_t i = 0; i < started.size(); i++)
       r.monitors.push_back(monitor_text(m.adapter_board(i)));
-    if (!m.adapters().empty()) m.reset_hardware(0);
-    for (size_t i = 0; i < m.adapters().size(); i++)
-      if (host::decode_monitor(m.adapter_board(i)).state != host::DisplayState::VgaText)
-        r.after_reset += (r.after_reset.empty() ? "board " : ", ") + std::to_string(i);
+    if (!m.adapters().empty()) m.shut_down();
+    for (host::Board *b : m.boards())
+      r.after_reset[static_cast<int>(b->slot())] = host::decode_monitor(*b).describe();
     // Faults are made at the calls before this point; what is left is
     // taken next (the mode count asked of the driver makes no call site),
     // and the later requests only tell whether the driver still works.
@@ -214,6 +214,13 @@ std::string slots_text(const std::vector<int> &slots) {
   return s.empty() ? "none" : s;
 }
 
+// What a monitor shows of VGA text mode 3.
+std::string text_mode_shown() {
+  host::MonitorTiming text;
+  text.state = host::DisplayState::VgaText;
+  return text.describe();
+}
+
 // The run with a fault set against the run without: what differs, in words.
 std::string outcome(const RunResult &base, const RunResult &r) {
   if (!r.stop.empty()) return "VERIFIER STOP: " + r.stop;
@@ -229,7 +236,14 @@ std::string outcome(const RunResult &base, const RunResult &r) {
     for (const auto &note : r.board_notes[i])
       if (!(other_timing && note == kPictureDiffers)) parts.push_back(board + note);
   }
-  if (!r.after_reset.empty()) parts.push_back(r.after_reset + " not in text mode after the reset");
+  // What a board shows once the machine went down, where it differs; a
+  // board the faulted run never showed a mode on keeps its text anyway.
+  for (const auto &[slot, shown] : r.after_reset) {
+    const auto clean = base.after_reset.find(slot);
+    if (clean != base.after_reset.end() && clean->second != shown && shown != text_mode_shown())
+      parts.push_back("after the reset slot " + std::to_string(slot) + " shows " + shown + " (" +
+                      clean->second + " without the fault)");
+  }
   if (parts.empty()) parts.push_back("nothing shows");
   const std::vector<std::string> left = left_behind(base.left, r.left);
   if (left.empty())
