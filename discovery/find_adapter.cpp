@@ -28,6 +28,16 @@ extern "C" TORVIC_PAGEABLE BOOLEAN Torvic_map_access_ranges(PHW_DEVICE_EXTENSION
   return extension->fb_base != nullptr;
 }
 
+// Gives back the mappings of a board that is not used, the last made first.
+extern "C" TORVIC_PAGEABLE VOID Torvic_unmap_access_ranges(PHW_DEVICE_EXTENSION extension) {
+  if (extension->fb_base != nullptr) VideoPortFreeDeviceBase(extension, extension->fb_base);
+  if (extension->io_base != nullptr) VideoPortFreeDeviceBase(extension, extension->io_base);
+  if (extension->reg_base != nullptr) VideoPortFreeDeviceBase(extension, extension->reg_base);
+  extension->fb_base = nullptr;
+  extension->io_base = nullptr;
+  extension->reg_base = nullptr;
+}
+
 extern "C" TORVIC_PAGEABLE VP_STATUS NTAPI Torvic_FindAdapter(PVOID HwDeviceExtension,
                                                               PVOID HwContext,
                                                               PWSTR /* ArgumentString */,
@@ -41,10 +51,12 @@ extern "C" TORVIC_PAGEABLE VP_STATUS NTAPI Torvic_FindAdapter(PVOID HwDeviceExte
   if (!Torvic_get_access_ranges(extension)) return ERROR_DEV_NOT_EXIST;
   extension->variant_dword = memory_type;  // the board just claimed
 
-  // A board the driver cannot reach is not used: it goes back to decoding
-  // what it decoded before, so that it holds no address once the video port
-  // lets its claim go with this failed call.
+  // A board the driver cannot reach is not used: what was mapped of it is
+  // given back, and it goes back to decoding what it decoded before, so
+  // that it holds no address once the video port lets its claim go with
+  // this failed call.
   if (!Torvic_map_access_ranges(extension)) {
+    Torvic_unmap_access_ranges(extension);
     Torvic_leave_as_found(extension);
     return ERROR_INVALID_PARAMETER;
   }

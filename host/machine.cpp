@@ -708,6 +708,25 @@ PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG len
   return m.virt;
 }
 
+VOID Machine::vp_free_device_base(PVOID ext, PVOID mapped) {
+  const char *service = "VideoPortFreeDeviceBase";
+  require_passive(service);
+  extension(ext, service);
+  const int slot = slot_of(ext);
+  auto it = std::find_if(mappings_.begin(), mappings_.end(), [&](const auto &m) {
+    return m->device_base && m->virt == mapped && m->slot == slot;
+  });
+  if (it == mappings_.end())
+    stop("%s: %p is not a device base mapped for this board", service, mapped);
+  TraceEvent &e = record(service, slot);
+  e.detail = "phys " + hex((*it)->phys) + " length " + hex((*it)->length) +
+             ((*it)->io ? " io" : " memory");
+  set_args(e, {{"phys", hex((*it)->phys)}, {"length", (*it)->length},
+               {"space", (*it)->io ? "io" : "memory"}});
+  mappings_.erase(it);
+  notify(e);
+}
+
 Mapping &Machine::add_mapping(PVOID ext, uint64_t phys, uint64_t length, bool io) {
   // Mappings go one after another from a fixed address, so that the
   // addresses a run shows are the same in every run of it.

@@ -223,6 +223,7 @@ class Machine {
                                  PVIDEO_ACCESS_RANGE ranges, PVOID vendor, PVOID device,
                                  const ULONG *slot);
   PVOID vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG length, UCHAR io);
+  VOID vp_free_device_base(PVOID ext, PVOID mapped);
   VP_STATUS vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, const ULONG *io,
                           PVOID *virt);
   VP_STATUS vp_unmap_memory(PVOID ext, PVOID virt, HANDLE process);

@@ -21,6 +21,7 @@ const std::vector<ServiceFaultInfo> &service_fault_table() {
       {"VideoPortInt10", FaultKind::Status, "the BIOS does nothing and the call returns the status"},
       {"VideoPortZeroMemory", FaultKind::CannotFail, "cannot fail"},
       {"VideoPortStallExecution", FaultKind::CannotFail, "cannot fail"},
+      {"VideoPortFreeDeviceBase", FaultKind::CannotFail, "cannot fail"},
   };
   return table;
 }

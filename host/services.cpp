@@ -54,6 +54,10 @@ ENTERED_FROM_DRIVER PVOID NTAPI VideoPortGetDeviceBase(PVOID HwDeviceExtension, 
                                               InIoSpace);
 }
 
+ENTERED_FROM_DRIVER VOID NTAPI VideoPortFreeDeviceBase(PVOID HwDeviceExtension, PVOID MappedAddress) {
+  Machine::active().vp_free_device_base(HwDeviceExtension, MappedAddress);
+}
+
 ENTERED_FROM_DRIVER VP_STATUS NTAPI VideoPortMapMemory(PVOID HwDeviceExtension, PHYSICAL_ADDRESS PhysicalAddress,
                                    PULONG Length, PULONG InIoSpace, PVOID *VirtualAddress) {
   return Machine::active().vp_map_memory(HwDeviceExtension, PhysicalAddress, Length, InIoSpace,
@@ -117,7 +121,7 @@ std::span<const ServiceExport> video_port_services() {
       SERVICE(VideoPortReadRegisterUlong),   SERVICE(VideoPortWriteRegisterUlong),
       SERVICE(VideoPortWriteRegisterUchar),  SERVICE(VideoPortZeroDeviceMemory),
       SERVICE(VideoPortStallExecution),      SERVICE(VideoPortSetRegistryParameters),
-      SERVICE(VideoPortInt10),
+      SERVICE(VideoPortInt10),               SERVICE(VideoPortFreeDeviceBase),
   };
 #undef SERVICE
   return services;

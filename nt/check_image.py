@@ -34,7 +34,7 @@ SERVICES = {
     "VideoPortUnmapMemory", "VideoPortReadPortUlong", "VideoPortWritePortUlong",
     "VideoPortReadRegisterUlong", "VideoPortWriteRegisterUlong", "VideoPortWriteRegisterUchar",
     "VideoPortZeroDeviceMemory", "VideoPortStallExecution", "VideoPortSetRegistryParameters",
-    "VideoPortInt10",
+    "VideoPortInt10", "VideoPortFreeDeviceBase",
 }
 IMPORT_MODULE = "videoprt.sys"
 ENTRY = "DriverEntry@8"

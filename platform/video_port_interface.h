@@ -331,6 +331,7 @@ VP_STATUS NTAPI VideoPortGetAccessRanges(PVOID HwDeviceExtension, ULONG NumReque
                                          PVOID VendorId, PVOID DeviceId, PULONG Slot);
 PVOID NTAPI VideoPortGetDeviceBase(PVOID HwDeviceExtension, PHYSICAL_ADDRESS IoAddress,
                                    ULONG NumberOfUchars, UCHAR InIoSpace);
+VOID NTAPI VideoPortFreeDeviceBase(PVOID HwDeviceExtension, PVOID MappedAddress);
 VP_STATUS NTAPI VideoPortMapMemory(PVOID HwDeviceExtension, PHYSICAL_ADDRESS PhysicalAddress,
                                    PULONG Length, PULONG InIoSpace, PVOID *VirtualAddress);
 VP_STATUS NTAPI VideoPortUnmapMemory(PVOID HwDeviceExtension, PVOID VirtualAddress,

@@ -440,6 +440,16 @@ TEST(Discovery, FailedMappingLeavesTheBoardUncountedAsFoundAndEndsDiscovery) {
       return e.service == "VideoPortGetDeviceBase";
     });
     EXPECT_EQ(tried.size(), failing);
+    // What was mapped of it is given back, the last mapping first.
+    const std::vector<std::string> freed = briefs(m.trace(), [](const host::TraceEvent &e) {
+      return e.service == "VideoPortFreeDeviceBase";
+    });
+    const std::vector<std::string> all_freed = {
+        "VideoPortFreeDeviceBase phys 0xD000 length 0x100 io",
+        "VideoPortFreeDeviceBase phys 0xC4020000 length 0x10000 memory"};
+    EXPECT_EQ(freed, std::vector<std::string>(all_freed.end() - static_cast<long>(failing - 1),
+                                              all_freed.end()));
+    EXPECT_THAT(m.device_base_mappings(), testing::IsEmpty());
     // The board is given back as the firmware left it.
     const host::Board &b = m.board(3);
     EXPECT_EQ(b.command(), 0x0003);

@@ -43,7 +43,8 @@ TEST(ElfImage, ImportsOnlyVideoPortServices) {
       "VideoPortMapMemory", "VideoPortUnmapMemory", "VideoPortReadPortUlong",
       "VideoPortWritePortUlong", "VideoPortReadRegisterUlong", "VideoPortWriteRegisterUlong",
       "VideoPortWriteRegisterUchar", "VideoPortZeroDeviceMemory", "VideoPortStallExecution",
-      "VideoPortSetRegistryParameters", "VideoPortInt10", "memset", "memcpy"};
+      "VideoPortSetRegistryParameters", "VideoPortInt10", "VideoPortFreeDeviceBase", "memset",
+      "memcpy"};
   const std::string image = host::DriverImage::default_path();
   const std::string undefined =
       run_command(std::string(TORVIC_NM) + " -D --undefined-only --format=just-symbols " + image);
@@ -516,6 +517,13 @@ TEST(RequestReply, ReachesTheCallerOnlyOnSuccessAndOnlyForInformationBytes) {
   EXPECT_EQ(short_reply.status, ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(short_reply.output, std::vector<uint8_t>(3, 0));
   EXPECT_TRUE(host::reply_reaches_caller(ERROR_MORE_DATA));
+}
+
+TEST_F(Verifier, StopsFreeingADeviceBaseThisBoardNeverMapped) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortFreeDeviceBase(&ext, ext.access_ranges);
+              }),
+              ::testing::HasSubstr("is not a device base mapped for this board"));
 }
 
 TEST_F(Verifier, StopsAServiceGivenAnExtensionItDidNotHandOut) {
