@@ -693,6 +693,7 @@ PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG len
   TraceEvent &e = record(service, slot_of(ext));
   e.detail = "phys " + hex(phys) + " length " + hex(length) + (io ? " io" : " memory");
   set_args(e, {{"phys", hex(phys)}, {"length", length}, {"space", io ? "io" : "memory"}, {"result", "mapped"}});
+  if (length == 0) stop("%s: a mapping of no bytes (NT's memory manager asserts on one)", service);
   if (!claimed_by(ext, phys, length, io != 0))
     stop("%s: %s range %s length %s was not claimed by this board", service, io ? "I/O" : "memory",
          hex(phys).c_str(), hex(length).c_str());
@@ -762,6 +763,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
                {"status", "NO_ERROR"}});
   e.detail = "phys " + hex(phys) + " length " + hex(*length) + (*io ? " io" : " memory") +
              (process ? " process " + hex(reinterpret_cast<uintptr_t>(process)) : "");
+  if (*length == 0) stop("%s: a mapping of no bytes (NT's memory manager asserts on one)", service);
   if (!claimed_by(ext, phys, *length, *io != 0))
     stop("%s: %s range %s length %s was not claimed by this board", service,
          *io ? "I/O" : "memory", hex(phys).c_str(), hex(*length).c_str());

@@ -519,6 +519,13 @@ TEST(RequestReply, ReachesTheCallerOnlyOnSuccessAndOnlyForInformationBytes) {
   EXPECT_TRUE(host::reply_reaches_caller(ERROR_MORE_DATA));
 }
 
+TEST_F(Verifier, StopsAMappingOfNoBytes) {
+  EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
+                VideoPortGetDeviceBase(&ext, ext.access_ranges[4].RangeStart, 0, FALSE);
+              }),
+              ::testing::HasSubstr("VideoPortGetDeviceBase: a mapping of no bytes"));
+}
+
 TEST_F(Verifier, StopsFreeingADeviceBaseThisBoardNeverMapped) {
   EXPECT_THAT(stop_when([](Machine &, HW_DEVICE_EXTENSION &ext) {
                 VideoPortFreeDeviceBase(&ext, ext.access_ranges);
