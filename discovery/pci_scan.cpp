@@ -229,12 +229,13 @@ extern "C" TORVIC_PAGEABLE BOOLEAN Torvic_get_pci_ranges(PHW_DEVICE_EXTENSION ex
   VideoPortZeroMemory(access_ranges, TORVIC_NUM_ACCESS_RANGES * sizeof(VIDEO_ACCESS_RANGE));
   USHORT vendor = static_cast<USHORT>(vendor_id);
   USHORT device = static_cast<USHORT>(device_id);
+  ULONG claim_slot = s;
   const VP_STATUS status =
       VideoPortGetAccessRanges(extension, num_descriptors, resources, TORVIC_NUM_ACCESS_RANGES,
-                               access_ranges, &vendor, &device, slot);
-  // The platform names the slot the claim holds for; every register sized
-  // on the way here already holds its found value again.
-  found.slot = *slot;
+                               access_ranges, &vendor, &device, &claim_slot);
+  // The board sized is the board programmed, whatever slot number the claim
+  // hands back: a platform that writes another number there (one legacy
+  // path writes the bus number) must not have another device programmed.
   // A refused claim, a board whose ranges are not the family's, or one that
   // does not take its addresses or its decoding, is left as it was found.
   if (status != NO_ERROR || !Torvic_ranges_fit(access_ranges, num_registers) ||

@@ -614,7 +614,7 @@ std::optional<uint64_t> Machine::place(const IO_RESOURCE_DESCRIPTOR &d,
 VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
                                         PIO_RESOURCE_DESCRIPTOR resources, ULONG num_ranges,
                                         PVIDEO_ACCESS_RANGE ranges, PVOID vendor, PVOID device,
-                                        const ULONG *slot) {
+                                        PULONG slot) {
   const char *service = "VideoPortGetAccessRanges";
   require_passive(service);
   extension(ext, service);
@@ -680,6 +680,7 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
   for (size_t i = 0; i < assigned.size(); i++) ranges[i] = assigned[i];
   claims_[ext] = Claim{req.slot, taken};
   req.assigned = assigned;
+  if (config_.claim_returns_bus_number) *slot = 0;
   return finish(NO_ERROR);
 }
 

@@ -53,6 +53,9 @@ struct MachineConfig {
   std::vector<ServiceFault> faults;
   // Ranges the system owns; the arbiter never hands them out.
   std::vector<PhysRange> reserved;
+  // A granted claim writes the bus number (0) back through the slot
+  // pointer, as ReactOS's legacy claim path does.
+  bool claim_returns_bus_number = false;
 };
 
 std::vector<PhysRange> default_reserved_ranges();
@@ -221,7 +224,7 @@ class Machine {
   VP_STATUS vp_get_access_ranges(PVOID ext, ULONG num_resources,
                                  PIO_RESOURCE_DESCRIPTOR resources, ULONG num_ranges,
                                  PVIDEO_ACCESS_RANGE ranges, PVOID vendor, PVOID device,
-                                 const ULONG *slot);
+                                 PULONG slot);
   PVOID vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG length, UCHAR io);
   VOID vp_free_device_base(PVOID ext, PVOID mapped);
   VP_STATUS vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG length, const ULONG *io,
