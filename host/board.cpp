@@ -228,17 +228,17 @@ std::optional<uint64_t> Board::power_on_decoded_base(int bar) const {
 std::optional<uint64_t> Board::decoded_base(int bar, uint16_t command,
                                             const std::array<uint32_t, kNumBars> &bars) const {
   const BarConfig &b = config_.bars[bar];
-  const bool io_decoding = command & 0x1, memory_decoding = command & 0x2;
+  const bool decodes_io = command & 0x1, decodes_memory = command & 0x2;
   if (!b.implemented) return std::nullopt;
   if (bar == kRomBar) {
-    if (!memory_decoding || !(bars[bar] & 1)) return std::nullopt;
+    if (!decodes_memory || !(bars[bar] & 1)) return std::nullopt;
     return bars[bar] & 0xFFFFF800u;
   }
   if (b.io) {
-    if (!io_decoding) return std::nullopt;
+    if (!decodes_io) return std::nullopt;
     return bars[bar] & 0xFFFFFFFCu;
   }
-  if (!memory_decoding) return std::nullopt;
+  if (!decodes_memory) return std::nullopt;
   return bars[bar] & 0xFFFFFFF0u;
 }
 

@@ -104,7 +104,7 @@ TEST(DiscoveryFaults, ABoardWhoseDecodingCannotBeTurnedOffIsNeitherSizedNorTouch
   EXPECT_FALSE(taken(m, 3));
   EXPECT_THAT(briefs(m.trace(),
                      [](const TraceEvent &e) {
-                       return e.slot == 3 && e.service == "VideoPortSetBusData" && !e.fault.size();
+                       return e.slot == 3 && e.service == "VideoPortSetBusData" && e.fault.empty();
                      }),
               testing::IsEmpty());
 }
