@@ -728,6 +728,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
       if (!views) views = std::make_unique<VramViews>(b.vram_fd(), b.memory_size());
       m.view = views->place(m.virt, offset, view_length);
       if (!m.view) stop("%s: cannot map a view of video memory", service);
+      m.view_length = view_length;
     }
   }
   *virt = m.virt;

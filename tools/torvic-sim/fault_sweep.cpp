@@ -149,7 +149,10 @@ std::vector<std::string> show_on(Machine &m, size_t i, const std::string &wanted
   if (failed("MAP_VIDEO_MEMORY", memory.status)) return notes;
   if (mode.BitsPerPlane == 8) failed("SET_COLOR_REGISTERS", client.set_palette(0, host::pattern_palette()));
   const host::PatternImage image(pattern, mode);
-  image.draw(memory.frame, mode.ScreenStride);
+  if (client.frame_fits(memory, mode))
+    image.draw(memory.frame, mode.ScreenStride);
+  else
+    notes.push_back("the frame does not fit the mapped frame buffer");
   const auto ranges = client.query_public_ranges();
   if (!failed("QUERY_PUBLIC_ACCESS_RANGES", ranges.status))
     failed("FREE_PUBLIC_ACCESS_RANGES", client.free_public_ranges(ranges.bytes));
