@@ -15,6 +15,130 @@
 namespace torvic::test {
 namespace {
 
+constexpr uint64_t kInstalled = 2 * kMiB;
+constexpr uint32_t kStraps8MiB = 0x8400;  // CONFIG1 of an 8 MiB board
+
+BoardConfig short_board() {
+  BoardConfig b = board(3, kRgb526, 2 * kMiB);
+  b.config1 = kStraps8MiB;
+  return b;
+}
+
+// A 2 MiB board strapped as 8 MiB, booted and opened; the driver believes
+// the straps.
+struct ShortBoard {
+  ShortBoard() : m(machine({short_board()})), client(m, 0) {
+    m.boot();
+    m.open(0);
+  }
+  // Sets the mode of that size and depth at its lowest rate.
+  VIDEO_MODE_INFORMATION set(ULONG width, ULONG height, ULONG bits) {
+    for (const auto &mode : client.modes())
+      if (mode.VisScreenWidth == width && mode.VisScreenHeight == height && mode.BitsPerPlane == bits) {
+        EXPECT_EQ(client.set_mode(mode.ModeIndex), NO_ERROR);
+        return mode;
+      }
+    ADD_FAILURE() << width << "x" << height << "x" << bits << " is not offered";
+    return {};
+  }
+  uint8_t *vram() { return m.board(3).vram(); }
+  Machine m;
+  DisplayClient client;
+};
+
+TEST(Mapping, ABoardShortOfItsStrapsRepeatsItsMemoryThroughTheWholeMapping) {
+  ShortBoard b;
+  // 5 MiB of frame on 2 MiB of memory: the driver took the straps' word.
+  const VIDEO_MODE_INFORMATION mode = b.set(1280, 1024, 32);
+  const auto memory = b.client.map_video_memory();
+  ASSERT_EQ(memory.status, NO_ERROR);
+  ASSERT_EQ(memory.ram_length, 8 * kMiB);
+  ASSERT_TRUE(b.client.frame_fits(memory, mode));
+  host::PatternImage(host::Pattern::Gradient, mode).draw(memory.frame, mode.ScreenStride);
+
+  uint8_t value = 0x10;
+  for (const uint64_t x : {uint64_t{0}, uint64_t{0x1234}, kInstalled - 1})
+    for (uint64_t alias = 1; alias < 4; alias++, value++) {
+      SCOPED_TRACE(hex(x + alias * kInstalled));
+      memory.ram[x + alias * kInstalled] = value;
+      EXPECT_EQ(b.vram()[x], value);
+      EXPECT_EQ(memory.ram[x], value);
+    }
+
+  // A second mapping, made while the first is open, and a third once both
+  // are gone, repeat the memory alike.
+  const auto second = b.client.map_video_memory();
+  ASSERT_EQ(second.status, NO_ERROR);
+  second.ram[7 * kMiB + 0x10] = 0x5A;
+  EXPECT_EQ(b.vram()[kMiB + 0x10], 0x5A);
+  EXPECT_EQ(memory.ram[3 * kMiB + 0x10], 0x5A);
+  EXPECT_EQ(b.client.unmap_video_memory(memory.ram), NO_ERROR);
+  EXPECT_EQ(b.client.unmap_video_memory(second.ram), NO_ERROR);
+  const auto third = b.client.map_video_memory();
+  ASSERT_EQ(third.status, NO_ERROR);
+  EXPECT_EQ(third.ram[5 * kMiB + 0x10], 0x5A);
+  third.ram[0x20] = 0xA5;
+  EXPECT_EQ(third.ram[6 * kMiB + 0x20], 0xA5);
+  EXPECT_EQ(b.client.unmap_video_memory(third.ram), NO_ERROR);
+}
+
+TEST(BoardModel, ClearPastTheInstalledMemoryWrapsToItsStart) {
+  host::Board hw(short_board());
+  uint8_t *vram = hw.vram();
+  memset(vram, 0xEE, kInstalled);
+  // From 1 MiB into the memory (3 MiB is its second copy) on past its end.
+  hw.clear_vram(3 * kMiB, kMiB + 0x100);
+  EXPECT_EQ(vram[kMiB - 1], 0xEE);
+  EXPECT_EQ(vram[kMiB], 0);
+  EXPECT_EQ(vram[kInstalled - 1], 0);
+  EXPECT_EQ(vram[0], 0);
+  EXPECT_EQ(vram[0xFF], 0);
+  EXPECT_EQ(vram[0x100], 0xEE);
+
+  // The whole claimed range clears the whole memory.
+  memset(vram, 0xEE, kInstalled);
+  hw.clear_vram(0, 8 * kMiB);
+  EXPECT_EQ(std::count(vram, vram + kInstalled, 0), static_cast<ptrdiff_t>(kInstalled));
+}
+
+TEST(Monitor, ShowsTheInstalledMemoryAgainPastItsEnd) {
+  ShortBoard b;
+  b.set(1280, 1024, 32);
+  const auto memory = b.client.map_video_memory();
+  ASSERT_EQ(memory.status, NO_ERROR);
+  const host::MonitorTiming timing = host::decode_monitor(b.m.board(3));
+  ASSERT_EQ(timing.width, 1280u);
+  ASSERT_EQ(timing.height, 1024u);
+  auto put = [&](uint8_t *at, uint32_t pixel) { memcpy(at, &pixel, 4); };
+  // Where a byte of video memory shows on the screen: x and y.
+  auto shown_at = [&](uint64_t offset) {
+    const uint64_t from_start = offset - timing.start_address;
+    return std::pair<uint32_t, uint32_t>(uint32_t(from_start % timing.pitch / 4), uint32_t(from_start / timing.pitch));
+  };
+
+  // A pixel written through the second copy of the memory shows where the
+  // first copy is scanned out, and again where the second is.
+  const uint64_t first = timing.start_address + 10 * uint64_t(timing.pitch) + 100 * 4;
+  put(memory.ram + first + kInstalled, 0x123456);
+  const auto [x2, y2] = shown_at(first + kInstalled);
+  ASSERT_LT(x2, 1280u);
+  ASSERT_LT(y2, 1024u);
+  // The line that runs past the end of the memory goes on from its start.
+  put(b.vram() + kInstalled - 4, 0x00FF00);
+  put(b.vram(), 0xFF0000);
+  const auto [x_end, y_end] = shown_at(kInstalled);
+  ASSERT_GT(x_end, 0u);
+  ASSERT_LT(x_end, 1280u);
+
+  const host::Picture picture = host::render_frame(b.m.board(3), timing);
+  using host::Rgb;
+  EXPECT_EQ(picture.at(100, 10), (Rgb{0x12, 0x34, 0x56}));
+  EXPECT_EQ(picture.at(x2, y2), (Rgb{0x12, 0x34, 0x56}));
+  EXPECT_EQ(picture.at(x_end - 1, y_end), (Rgb{0, 0xFF, 0}));
+  EXPECT_EQ(picture.at(x_end, y_end), (Rgb{0xFF, 0, 0}));
+  EXPECT_EQ(b.client.unmap_video_memory(memory.ram), NO_ERROR);
+}
+
 // What the driver reports may be more than the machine mapped: a client
 // checks its frame against the mapping itself before it draws.
 TEST(Mapping, AFrameFitsOnlyInsideTheMemoryTheMachineReallyMapped) {
