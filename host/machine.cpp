@@ -645,6 +645,20 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
 
 // ---- Mappings -------------------------------------------------------------------------------
 
+namespace {
+
+// Marks an event whose range reaches past the memory the board carries
+// into the addresses that repeat it.
+void mark_aliases(TraceEvent &e, const Board &b) {
+  const uint64_t size = b.memory_size();
+  const std::string installed =
+      (size % kMiB == 0 ? std::to_string(size / kMiB) + " MiB" : hex(size) + " bytes") + " installed";
+  e.detail += " aliases " + installed;
+  set_arg(e, "aliases", installed);
+}
+
+}  // namespace
+
 PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG length, UCHAR io) {
   const char *service = "VideoPortGetDeviceBase";
   require_passive(service);
@@ -714,6 +728,7 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   const bool in_video_memory = *io == 0 && fb && phys >= *fb && phys < *fb + aperture;
   const uint64_t offset = in_video_memory ? phys - *fb : 0;
   const uint64_t view_length = in_video_memory ? std::min<uint64_t>(*length, aperture - offset) : 0;
+  if (offset + view_length > b.memory_size()) mark_aliases(e, b);
   if (auto f = injected(service, e)) {
     e.detail += " -> " + hex(static_cast<uint32_t>(*f));
     set_arg(e, "status", status_name(*f));
@@ -875,6 +890,7 @@ VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
   e.offset = d.offset;
   e.detail = "length " + hex(length);
   set_args(e, {{"length", length}});
+  if (uint64_t(d.offset) + length > d.board->memory_size()) mark_aliases(e, *d.board);
   if (!injected(service, e)) d.board->clear_vram(d.offset, length);
   notify(e);
 }

@@ -139,6 +139,40 @@ TEST(Monitor, ShowsTheInstalledMemoryAgainPastItsEnd) {
   EXPECT_EQ(b.client.unmap_video_memory(memory.ram), NO_ERROR);
 }
 
+TEST(Trace, CallsThatReachPastTheInstalledMemoryCarryAMark) {
+  ShortBoard b;
+  b.m.clear_trace();
+  b.set(1280, 1024, 32);
+  const auto memory = b.client.map_video_memory();
+  ASSERT_EQ(memory.status, NO_ERROR);
+  std::vector<const host::TraceEvent *> marked;
+  for (const auto &e : b.m.trace())
+    if (e.service == "VideoPortZeroDeviceMemory" || e.service == "VideoPortMapMemory") marked.push_back(&e);
+  ASSERT_EQ(marked.size(), 2u);
+  EXPECT_EQ(marked[0]->brief(), "VideoPortZeroDeviceMemory length 0x800000 aliases 2 MiB installed");
+  EXPECT_THAT(marked[1]->text(), ::testing::EndsWith("length 0x800000 memory aliases 2 MiB installed"));
+  for (const host::TraceEvent *e : marked)
+    EXPECT_EQ(nlohmann::json::parse(e->json())["args"]["aliases"], "2 MiB installed") << e->json();
+  EXPECT_EQ(b.client.unmap_video_memory(memory.ram), NO_ERROR);
+
+  // A view that ends where the installed memory ends reaches no copy of it.
+  const struct {
+    ULONG size;
+    bool mark;
+  } views[] = {{ULONG(kInstalled), false}, {ULONG(kInstalled) + 0x1000, true}};
+  for (const auto &view : views) {
+    SCOPED_TRACE(hex(view.size));
+    b.m.clear_trace();
+    const auto shared = b.client.share_video_memory(kProcess, 0, view.size);
+    ASSERT_EQ(shared.status, NO_ERROR);
+    const auto calls = briefs(b.m.trace(), [](const host::TraceEvent &e) { return e.service == "VideoPortMapMemory"; });
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], "VideoPortMapMemory phys 0xC0000000 length " + hex(view.size) + " memory process 0x4D0" +
+                            (view.mark ? " aliases 2 MiB installed" : ""));
+    EXPECT_EQ(b.client.unshare_video_memory(kProcess, shared.info.VirtualAddress), NO_ERROR);
+  }
+}
+
 // What the driver reports may be more than the machine mapped: a client
 // checks its frame against the mapping itself before it draws.
 TEST(Mapping, AFrameFitsOnlyInsideTheMemoryTheMachineReallyMapped) {
