@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <png.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -790,6 +793,49 @@ TEST_F(Scratch, FaultsThatFireAreReportedAndNothingTheyStoppedIsShownAsDone) {
   std::ifstream trace(dir / "t.txt");
   const std::string text((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
   EXPECT_THAT(text, HasSubstr("FAULT: stores nothing and returns the status 0x57"));
+}
+
+// A fault of torvic-sim itself, outside any driver callback, ends the run
+// with one line and its own status, not with the signal.
+TEST_F(Scratch, AFaultOutsideTheDriverEndsTheRunWithItsOwnStatus) {
+#ifdef TORVIC_SANITIZED
+  GTEST_SKIP() << "the sanitizers keep the signals in this build";
+#else
+  // torvic-sim opens the script, a pipe with no writer yet, only once it
+  // runs, so the signal comes when it has set itself up, whatever the host.
+  const fs::path fifo = dir / "script";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path err = dir / "err";
+  const std::string command = "exec " TORVIC_SIM_RUNNER " '" TORVIC_SIM "' script '" + fifo.string() +
+                              "' 2>'" + err.string() + "' >/dev/null";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  // The pipe takes a writer once torvic-sim has opened it to read.
+  int writer = -1, raw = 0;
+  for (int tries = 0; writer < 0 && tries < 6000; tries++) {
+    writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer < 0 && waitpid(pid, &raw, WNOHANG) == pid) FAIL() << "torvic-sim ended before it read the script";
+    if (writer < 0) usleep(10000);
+  }
+  if (writer < 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &raw, 0);
+    FAIL() << "torvic-sim did not open the script within a minute";
+  }
+  kill(pid, SIGSEGV);
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(writer);
+  ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
+  EXPECT_EQ(WEXITSTATUS(raw), 4);
+  std::ifstream in(err);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "torvic-sim: internal error: invalid memory access (SIGSEGV) outside the driver; "
+                  "the run is abandoned\n");
+#endif
 }
 
 TEST(Cli, HelpNeedsNoFurtherReading) {
