@@ -5,11 +5,14 @@
 // inside the memory it models.
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include <nlohmann/json.hpp>
 
+#include "host/guarded_memory.h"
 #include "host/monitor.h"
 #include "host/test_pattern.h"
+#include "host/vram_views.h"
 #include "test_support.h"
 
 namespace torvic::test {
@@ -80,6 +83,23 @@ TEST(Mapping, ABoardShortOfItsStrapsRepeatsItsMemoryThroughTheWholeMapping) {
   third.ram[0x20] = 0xA5;
   EXPECT_EQ(third.ram[6 * kMiB + 0x20], 0xA5);
   EXPECT_EQ(b.client.unmap_video_memory(third.ram), NO_ERROR);
+}
+
+// The driver maps from the start of video memory; a view that starts
+// further in repeats the memory from its own offset, wrapping at the end.
+TEST(Mapping, AViewStartingInsideTheMemoryRepeatsItFromItsOffset) {
+  host::Board hw(short_board());
+  host::VramViews views(hw.vram_fd(), hw.memory_size());
+  host::Reservation space(5 * kMiB);
+  const auto view = views.place(space.base(), kMiB, 5 * kMiB);
+  ASSERT_NE(view, nullptr);
+  hw.vram()[kMiB + 0x10] = 0x11;
+  hw.vram()[0x20] = 0x22;
+  // Place p of the view is memory (1 MiB + p) modulo 2 MiB.
+  for (const uint64_t at : std::initializer_list<uint64_t>{0x10, 2 * kMiB + 0x10, 4 * kMiB + 0x10})
+    EXPECT_EQ(space.base()[at], 0x11) << hex(at);
+  for (const uint64_t at : std::initializer_list<uint64_t>{kMiB + 0x20, 3 * kMiB + 0x20})
+    EXPECT_EQ(space.base()[at], 0x22) << hex(at);
 }
 
 TEST(BoardModel, ClearPastTheInstalledMemoryWrapsToItsStart) {
