@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "host/text.h"
 
@@ -137,6 +138,12 @@ void render_row(const Board &board, const MonitorTiming &t, uint32_t y, uint8_t 
 Picture render_frame(const Board &board, const MonitorTiming &t) {
   Picture p;
   if (t.state != DisplayState::Graphics || t.bits_per_pixel == 0) return p;
+  // The picture is held whole. Registers that make it larger than any
+  // monitor shows are refused before its size can overflow a size_t (on a
+  // 64-bit host 3 x width x height can wrap round to a few bytes).
+  constexpr uint64_t kMostPixels = (uint64_t{1} << 30) / 3;
+  if (uint64_t(t.width) * t.height > kMostPixels)
+    throw std::length_error(formatted("a picture of %u x %u pixels is too large to hold", t.width, t.height));
   p.width = t.width;
   p.height = t.height;
   p.rgb.resize(size_t(p.width) * p.height * 3);
