@@ -18,7 +18,7 @@
 namespace torvic::test {
 namespace {
 
-constexpr uint64_t kInstalled = 2 * kMiB;
+constexpr uint64_t kInstalled = uint64_t{2} * kMiB;
 constexpr uint32_t kStraps8MiB = 0x8400;  // CONFIG1 of an 8 MiB board
 
 BoardConfig short_board() {
@@ -90,8 +90,8 @@ TEST(Mapping, ABoardShortOfItsStrapsRepeatsItsMemoryThroughTheWholeMapping) {
 TEST(Mapping, AViewStartingInsideTheMemoryRepeatsItFromItsOffset) {
   host::Board hw(short_board());
   host::VramViews views(hw.vram_fd(), hw.memory_size());
-  host::Reservation space(5 * kMiB);
-  const auto view = views.place(space.base(), kMiB, 5 * kMiB);
+  host::Reservation space(size_t{5} * kMiB);
+  const auto view = views.place(space.base(), kMiB, uint64_t{5} * kMiB);
   ASSERT_NE(view, nullptr);
   hw.vram()[kMiB + 0x10] = 0x11;
   hw.vram()[0x20] = 0x22;
@@ -107,7 +107,7 @@ TEST(BoardModel, ClearPastTheInstalledMemoryWrapsToItsStart) {
   uint8_t *vram = hw.vram();
   memset(vram, 0xEE, kInstalled);
   // From 1 MiB into the memory (3 MiB is its second copy) on past its end.
-  hw.clear_vram(3 * kMiB, kMiB + 0x100);
+  hw.clear_vram(uint64_t{3} * kMiB, kMiB + 0x100);
   EXPECT_EQ(vram[kMiB - 1], 0xEE);
   EXPECT_EQ(vram[kMiB], 0);
   EXPECT_EQ(vram[kInstalled - 1], 0);
@@ -117,7 +117,7 @@ TEST(BoardModel, ClearPastTheInstalledMemoryWrapsToItsStart) {
 
   // The whole claimed range clears the whole memory.
   memset(vram, 0xEE, kInstalled);
-  hw.clear_vram(0, 8 * kMiB);
+  hw.clear_vram(0, uint64_t{8} * kMiB);
   EXPECT_EQ(std::count(vram, vram + kInstalled, 0), static_cast<ptrdiff_t>(kInstalled));
 }
 
@@ -138,7 +138,7 @@ TEST(Monitor, ShowsTheInstalledMemoryAgainPastItsEnd) {
 
   // A pixel written through the second copy of the memory shows where the
   // first copy is scanned out, and again where the second is.
-  const uint64_t first = timing.start_address + 10 * uint64_t(timing.pitch) + 100 * 4;
+  const uint64_t first = timing.start_address + 10 * uint64_t(timing.pitch) + uint64_t{100} * 4;
   put(memory.ram + first + kInstalled, 0x123456);
   const auto [x2, y2] = shown_at(first + kInstalled);
   ASSERT_LT(x2, 1280u);
