@@ -170,7 +170,12 @@ Board::Board(const BoardConfig &config) : config_(config), command_(config.comma
   last_operation_left_ = config_.engine.last_operation_reads;
 
   // Video memory lives in a memory file so that display clients can map
-  // views of it that alias the board's own storage.
+  // views of it that alias the board's own storage. Its size is a whole
+  // number of pages, so that the views that repeat it past its end (on a
+  // board strapped for more) start on page boundaries.
+  if (config_.memory_size == 0 || config_.memory_size % page_size() != 0)
+    throw std::invalid_argument("video memory of " + std::to_string(config_.memory_size) +
+                                " bytes is not a whole number of pages");
   vram_fd_ = memfd_create("torvic-vram", MFD_CLOEXEC);
   if (vram_fd_ < 0 || ftruncate(vram_fd_, config_.memory_size) != 0)
     throw std::runtime_error("cannot create video memory");
@@ -328,15 +333,21 @@ uint32_t Board::reg(uint32_t offset) const { return regs_[(offset & 0xFFFF) / 4]
 uint32_t Board::io(uint32_t offset) const { return io_[(offset & 0xFF) / 4]; }
 
 void Board::clear_vram(uint64_t offset, uint64_t length) {
-  if (offset >= config_.memory_size) return;
-  const uint64_t n = std::min<uint64_t>(length, config_.memory_size - offset);
+  // Past the installed memory the addresses reach it again (it repeats every
+  // installed-size bytes), so a clear that runs on wraps round to its start.
+  const uint64_t size = config_.memory_size;
+  const uint64_t n = std::min(length, size);
+  const uint64_t from = offset % size;
+  const uint64_t first = std::min(n, size - from);
   // The first clear touches every page: they are made in one go rather than
   // one fault at a time.
   if (!vram_populated_) {
-    make_pages_writable(vram_ + offset, static_cast<size_t>(n));
-    vram_populated_ = offset == 0 && n == config_.memory_size;
+    make_pages_writable(vram_ + from, static_cast<size_t>(first));
+    if (n > first) make_pages_writable(vram_, static_cast<size_t>(n - first));
+    vram_populated_ = n == size;
   }
-  memset(vram_ + offset, 0, static_cast<size_t>(n));
+  memset(vram_ + from, 0, static_cast<size_t>(first));
+  memset(vram_, 0, static_cast<size_t>(n - first));
 }
 
 }  // namespace torvic::host

@@ -122,6 +122,9 @@ class Board {
   const uint8_t *vram() const { return vram_; }
   uint32_t memory_size() const { return config_.memory_size; }
   int vram_fd() const { return vram_fd_; }
+  // Clears length bytes from offset in the memory space the straps claim:
+  // past the installed memory the clear wraps round to its start, as the
+  // board's address lines do.
   void clear_vram(uint64_t offset, uint64_t length);
 
  private:

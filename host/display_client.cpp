@@ -1,5 +1,7 @@
 #include "host/display_client.h"
 
+#include <algorithm>
+
 namespace torvic::host {
 
 ULONG DisplayClient::num_modes() {
@@ -57,6 +59,24 @@ DisplayClient::VideoMemory DisplayClient::map_video_memory(void *requested) {
   v.frame = static_cast<uint8_t *>(info.FrameBufferBase);
   v.frame_length = info.FrameBufferLength;
   return v;
+}
+
+bool DisplayClient::frame_fits(const VideoMemory &memory, const VIDEO_MODE_INFORMATION &mode) const {
+  if (memory.status != NO_ERROR) return false;
+  // Every row is written stride bytes after the one before; the last ends
+  // where its pixels end, or at its stride, whichever is further.
+  const uint64_t stride = mode.ScreenStride, height = mode.VisScreenHeight;
+  const uint64_t row = uint64_t(mode.VisScreenWidth) * mode.BitsPerPlane / 8;
+  const uint64_t bytes = height == 0 ? 0 : std::max(stride * height, stride * (height - 1) + row);
+  if (bytes > memory.frame_length) return false;
+  if (bytes == 0) return true;  // nothing to draw
+  const auto frame = reinterpret_cast<uintptr_t>(memory.frame);
+  for (const Mapping *m : machine_.client_mappings()) {
+    const auto start = reinterpret_cast<uintptr_t>(m->virt);
+    if (frame >= start && frame - start <= m->view_length && bytes <= m->view_length - (frame - start))
+      return true;
+  }
+  return false;
 }
 
 VP_STATUS DisplayClient::unmap_video_memory(void *address) {

@@ -53,6 +53,11 @@ class DisplayClient {
   };
   VideoMemory map_video_memory(void *requested = nullptr);
   VP_STATUS unmap_video_memory(void *address);
+  // Whether a frame of the mode drawn at memory.frame stays inside the frame
+  // buffer the driver reported and inside the view of video memory the
+  // machine really mapped there. A client draws nothing that does not: the
+  // driver may report more than it mapped, or a mode larger than its memory.
+  bool frame_fits(const VideoMemory &memory, const VIDEO_MODE_INFORMATION &mode) const;
 
   struct PublicRanges {
     VP_STATUS status = NO_ERROR;

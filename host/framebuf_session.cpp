@@ -168,7 +168,7 @@ FramebufRun run_framebuf_session(Machine &machine, size_t adapter, const Display
       !step("SET_COLOR_REGISTERS", client.set_palette(0, pattern_palette())))
     run.error = "the driver refused the picture's palette";
   if (run.error.empty()) {
-    if (uint64_t(mode.ScreenStride) * mode.VisScreenHeight > memory.frame_length)
+    if (!client.frame_fits(memory, mode))
       run.error = "the frame does not fit the mapped frame buffer";
     else
       draw_pattern(pattern, memory.frame, mode);

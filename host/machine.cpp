@@ -686,6 +686,20 @@ VP_STATUS Machine::vp_get_access_ranges(PVOID ext, ULONG num_resources,
 
 // ---- Mappings -------------------------------------------------------------------------------
 
+namespace {
+
+// Marks an event whose range reaches past the memory the board carries
+// into the addresses that repeat it.
+void mark_aliases(TraceEvent &e, const Board &b) {
+  const uint64_t size = b.memory_size();
+  const std::string installed =
+      (size % kMiB == 0 ? std::to_string(size / kMiB) + " MiB" : hex(size) + " bytes") + " installed";
+  e.detail += " aliases " + installed;
+  set_arg(e, "aliases", installed);
+}
+
+}  // namespace
+
 PVOID Machine::vp_get_device_base(PVOID ext, PHYSICAL_ADDRESS address, ULONG length, UCHAR io) {
   const char *service = "VideoPortGetDeviceBase";
   require_passive(service);
@@ -768,6 +782,15 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   if (!claimed_by(ext, phys, *length, *io != 0))
     stop("%s: %s range %s length %s was not claimed by this board", service,
          *io ? "I/O" : "memory", hex(phys).c_str(), hex(*length).c_str());
+  // The part of the range in the frame-buffer aperture, where video memory
+  // answers; past the installed memory it answers with that memory again.
+  const Board &b = board(static_cast<uint32_t>(slot_of(ext)));
+  const auto fb = b.decoded_base(kFrameBufferBar);
+  const uint64_t aperture = b.config().bars[kFrameBufferBar].size;
+  const bool in_video_memory = *io == 0 && fb && phys >= *fb && phys < *fb + aperture;
+  const uint64_t offset = in_video_memory ? phys - *fb : 0;
+  const uint64_t view_length = in_video_memory ? std::min<uint64_t>(*length, aperture - offset) : 0;
+  if (offset + view_length > b.memory_size()) mark_aliases(e, b);
   if (auto f = injected(service, e)) {
     e.detail += " -> " + hex(static_cast<uint32_t>(*f));
     set_arg(e, "status", status_name(*f));
@@ -778,19 +801,13 @@ VP_STATUS Machine::vp_map_memory(PVOID ext, PHYSICAL_ADDRESS address, PULONG len
   Mapping &m = add_mapping(ext, phys, *length, *io != 0);
   m.process = process;
   // A view of video memory aliases the board's own storage, so that what a
-  // client draws is what the board holds.
-  const Board &b = board(m.slot);
-  const auto fb = b.decoded_base(kFrameBufferBar);
-  if (!m.io && fb && phys >= *fb && phys < *fb + b.config().bars[kFrameBufferBar].size) {
-    const uint64_t offset = phys - *fb;
-    const uint64_t view_length =
-        offset < b.memory_size() ? std::min<uint64_t>(*length, b.memory_size() - offset) : 0;
-    if (view_length > 0 && offset % page_size() == 0) {
-      auto &views = vram_views_[m.slot];
-      if (!views) views = std::make_unique<VramViews>(b.vram_fd(), b.memory_size());
-      m.view = views->place(m.virt, offset, view_length);
-      if (!m.view) stop("%s: cannot map a view of video memory", service);
-    }
+  // client draws is what the board holds, wherever in the range it draws.
+  if (view_length > 0 && offset % page_size() == 0) {
+    auto &views = vram_views_[m.slot];
+    if (!views) views = std::make_unique<VramViews>(b.vram_fd(), b.memory_size());
+    m.view = views->place(m.virt, offset, view_length);
+    if (!m.view) stop("%s: cannot map a view of video memory", service);
+    m.view_length = view_length;
   }
   *virt = m.virt;
   notify(e);
@@ -935,6 +952,7 @@ VOID Machine::vp_zero_device_memory(PVOID destination, ULONG length) {
   e.offset = d.offset;
   e.detail = "length " + hex(length);
   set_args(e, {{"length", length}});
+  if (uint64_t(d.offset) + length > d.board->memory_size()) mark_aliases(e, *d.board);
   if (!injected(service, e)) d.board->clear_vram(d.offset, length);
   notify(e);
 }

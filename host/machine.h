@@ -122,6 +122,7 @@ struct Mapping {
   HANDLE process = nullptr;  // for a display client or another process
   std::unique_ptr<Reservation> reservation;
   std::unique_ptr<VramView> view;  // a view of video memory in the reservation; goes first
+  uint64_t view_length = 0;         // bytes from virt the view reaches; the rest faults
 };
 
 struct RequestResult {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "host/text.h"
 
@@ -84,38 +85,65 @@ std::string MonitorTiming::describe() const {
                    horizontal_khz, refresh_hz, hsync_positive ? '+' : '-', vsync_positive ? '+' : '-');
 }
 
-void render_row(const Board &board, const MonitorTiming &t, uint32_t y, uint8_t *out) {
-  const uint32_t bytes = t.bits_per_pixel / 8;
-  const uint64_t line = uint64_t(t.start_address) + uint64_t(y) * t.pitch;
+namespace {
+
+// One pixel of kBytes bytes at px, through the pixel format, as red, green
+// and blue at out.
+template <uint32_t kBytes>
+inline void decode_pixel(const Board &board, const uint8_t *px, uint8_t *out) {
+  if constexpr (kBytes == 1) {
+    const auto c = board.palette(px[0] & board.pixel_mask());
+    out[0] = c[0], out[1] = c[1], out[2] = c[2];
+  } else if constexpr (kBytes == 2) {
+    const unsigned v = unsigned(px[0] | px[1] << 8);
+    const unsigned r = v >> 11, g = (v >> 5) & 0x3F, b = v & 0x1F;
+    out[0] = uint8_t(r << 3 | r >> 2), out[1] = uint8_t(g << 2 | g >> 4), out[2] = uint8_t(b << 3 | b >> 2);
+  } else {
+    out[0] = px[2], out[1] = px[1], out[2] = px[0];  // x:8:8:8, blue in the low byte
+  }
+}
+
+// A row of width pixels from offset line of video memory. The CRT
+// controller's addresses past the installed memory reach the memory again
+// (it repeats every installed-size bytes), so a row that runs past the end
+// goes on from the start; a row inside the memory is read where it lies.
+template <uint32_t kBytes>
+void decode_row(const Board &board, uint64_t line, uint32_t width, uint8_t *out) {
   const uint64_t size = board.memory_size();
-  // Pixels beyond the installed memory, or in a format the DAC does not
-  // know, show black.
-  const bool known = bytes == 1 || bytes == 2 || bytes == 4;
-  const uint32_t in_memory =
-      !known || line >= size ? 0 : uint32_t(std::min<uint64_t>(t.width, (size - line) / bytes));
-  memset(out + size_t(in_memory) * 3, 0, size_t(t.width - in_memory) * 3);
-  const uint8_t *px = board.vram() + (line >= size ? 0 : line);
-  if (bytes == 1) {
-    const uint8_t mask = board.pixel_mask();
-    for (uint32_t x = 0; x < in_memory; x++, out += 3) {
-      const auto c = board.palette(px[x] & mask);
-      out[0] = c[0], out[1] = c[1], out[2] = c[2];
-    }
-  } else if (bytes == 2) {
-    for (uint32_t x = 0; x < in_memory; x++, out += 3, px += 2) {
-      const unsigned v = unsigned(px[0] | px[1] << 8);
-      const unsigned r = v >> 11, g = (v >> 5) & 0x3F, b = v & 0x1F;
-      out[0] = uint8_t(r << 3 | r >> 2), out[1] = uint8_t(g << 2 | g >> 4), out[2] = uint8_t(b << 3 | b >> 2);
-    }
-  } else if (bytes == 4) {
-    for (uint32_t x = 0; x < in_memory; x++, out += 3, px += 4)
-      out[0] = px[2], out[1] = px[1], out[2] = px[0];  // x:8:8:8, blue in the low byte
+  const uint8_t *vram = board.vram();
+  if (line + uint64_t(width) * kBytes <= size) {
+    const uint8_t *px = vram + line;
+    for (uint32_t x = 0; x < width; x++, out += 3, px += kBytes) decode_pixel<kBytes>(board, px, out);
+    return;
+  }
+  for (uint32_t x = 0; x < width; x++, out += 3) {
+    uint8_t px[kBytes];
+    for (uint32_t i = 0; i < kBytes; i++) px[i] = vram[(line + uint64_t(x) * kBytes + i) % size];
+    decode_pixel<kBytes>(board, px, out);
+  }
+}
+
+}  // namespace
+
+void render_row(const Board &board, const MonitorTiming &t, uint32_t y, uint8_t *out) {
+  const uint64_t line = (uint64_t(t.start_address) + uint64_t(y) * t.pitch) % board.memory_size();
+  switch (t.bits_per_pixel) {
+    case 8: decode_row<1>(board, line, t.width, out); break;
+    case 16: decode_row<2>(board, line, t.width, out); break;
+    case 32: decode_row<4>(board, line, t.width, out); break;
+    default: memset(out, 0, size_t(t.width) * 3);  // a format the DAC does not know shows black
   }
 }
 
 Picture render_frame(const Board &board, const MonitorTiming &t) {
   Picture p;
   if (t.state != DisplayState::Graphics || t.bits_per_pixel == 0) return p;
+  // The picture is held whole. Registers that make it larger than any
+  // monitor shows are refused before its size can overflow a size_t (on a
+  // 64-bit host 3 x width x height can wrap round to a few bytes).
+  constexpr uint64_t kMostPixels = (uint64_t{1} << 30) / 3;
+  if (uint64_t(t.width) * t.height > kMostPixels)
+    throw std::length_error(formatted("a picture of %u x %u pixels is too large to hold", t.width, t.height));
   p.width = t.width;
   p.height = t.height;
   p.rgb.resize(size_t(p.width) * p.height * 3);

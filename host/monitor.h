@@ -55,7 +55,8 @@ struct Picture {
 
 // The visible frame from video memory at the start address with the pitch,
 // through the pixel format, the palette and the pixel mask. Empty unless the
-// board shows graphics.
+// board shows graphics. std::length_error when the registers make the frame
+// larger than 2^30 bytes of picture.
 Picture render_frame(const Board &board, const MonitorTiming &timing);
 // Row y of that frame: timing.width x 3 bytes of red, green and blue.
 void render_row(const Board &board, const MonitorTiming &timing, uint32_t y, uint8_t *out);

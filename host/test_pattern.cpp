@@ -91,7 +91,9 @@ Rgb expand565(uint16_t v) {
   return {uint8_t(r << 3 | r >> 2), uint8_t(g << 2 | g >> 4), uint8_t(b << 3 | b >> 2)};
 }
 
-// A row of ideal colours as the pixel bytes the client writes.
+// A row of ideal colours as the pixel bytes the client writes: width x
+// bits_per_pixel / 8 bytes. A depth the board has no pixel format for is
+// left as it is (zero): the client knows no way to write it.
 void encode_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t *out) {
   for (size_t x = 0; x < ideal.size(); x++) {
     const Rgb &c = ideal[x];
@@ -100,7 +102,7 @@ void encode_row(const std::vector<Rgb> &ideal, uint32_t bits_per_pixel, uint8_t 
     } else if (bits_per_pixel == 16) {
       const uint16_t v = rgb565(c);
       memcpy(out + 2 * x, &v, 2);
-    } else {
+    } else if (bits_per_pixel == 32) {
       const uint32_t v = uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2];
       memcpy(out + 4 * x, &v, 4);
     }

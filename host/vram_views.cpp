@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 
 #ifndef MREMAP_DONTUNMAP
 #define MREMAP_DONTUNMAP 4
@@ -41,14 +42,29 @@ VramViews::VramViews(int fd, uint64_t size) : fd_(fd), size_(static_cast<size_t>
 }
 
 std::unique_ptr<VramView> VramViews::place(uint8_t *at, uint64_t offset, uint64_t length) {
-  if (parked_ && offset == 0 && length == size_ && reinterpret_cast<uintptr_t>(at) % kAlignment == 0) {
-    // When the kernel cannot move a shared view and keep its old place
-    // mapped, every view is mapped afresh from then on.
-    parked_ = false;
-    if (move_view(parking_place_, at, size_)) return std::make_unique<VramView>(this, at);
+  std::unique_ptr<VramView> moved;
+  uint8_t *piece_at = at;
+  for (uint64_t done = 0; done < length;) {
+    const uint64_t from = (offset + done) % size_;
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(length - done, size_ - from));
+    bool placed = false;
+    if (!moved && parked_ && from == 0 && piece == size_ &&
+        reinterpret_cast<uintptr_t>(piece_at) % kAlignment == 0) {
+      // When the kernel cannot move a shared view and keep its old place
+      // mapped, every view is mapped afresh from then on.
+      parked_ = false;
+      if (move_view(parking_place_, piece_at, size_)) {
+        moved = std::make_unique<VramView>(this, piece_at);
+        placed = true;
+      }
+    }
+    // Views mapped afresh go with the caller's reservation; the moved one,
+    // if any, is parked again when `moved` goes, here or later.
+    if (!placed && !map_view(piece_at, fd_, from, piece)) return nullptr;
+    piece_at += piece;
+    done += piece;
   }
-  if (!map_view(at, fd_, offset, static_cast<size_t>(length))) return nullptr;
-  return std::make_unique<VramView>(nullptr, at);
+  return moved ? std::move(moved) : std::make_unique<VramView>(nullptr, at);
 }
 
 void VramViews::park(uint8_t *from) {

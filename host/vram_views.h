@@ -9,6 +9,13 @@
 // when the mapping goes. Any other view is mapped afresh. The kernel moves
 // page tables whole only between addresses aligned to what one page-table
 // page covers (2 MiB on x86), so views go to such addresses.
+//
+// A board whose straps claim more memory than it carries answers the
+// addresses past its memory with the memory again: the address lines above
+// the installed size reach no chip, so the memory repeats every
+// installed-size bytes. A view that reaches past the installed memory is
+// made of several views of it, one after another, each starting at the
+// offset modulo the installed size.
 #pragma once
 
 #include <cstdint>
@@ -43,9 +50,11 @@ class VramViews {
   VramViews(const VramViews &) = delete;
   VramViews &operator=(const VramViews &) = delete;
 
-  // Maps [offset, offset + length) of the memory at `at`, page aligned and
-  // inside a reservation of the caller's; a view of the whole memory is moved
-  // there only when `at` is kAlignment aligned. Null when it cannot be mapped.
+  // Maps [offset, offset + length) of the board's memory space at `at`,
+  // page aligned and inside a reservation of the caller's; past the installed
+  // size the memory repeats. The view of the whole memory is moved to the
+  // first place that takes all of it from its start at a kAlignment aligned
+  // address. Null when it cannot be mapped.
   std::unique_ptr<VramView> place(uint8_t *at, uint64_t offset, uint64_t length);
 
  private:

@@ -793,5 +793,21 @@ TEST(Monitor, ShowsEveryPatternAsDrawnAtEveryDepthAndASingleChangedByte) {
   }
 }
 
+// The driver can program any active size; the monitor's picture is held
+// whole, so one too large to hold is refused rather than allocated short.
+TEST(Monitor, RefusesAPictureTooLargeToHold) {
+  host::Board hw(board(3));
+  hw.write(host::Block::Io, 0x30, 0, 32);             // VGA_CTRL: the VGA core lets go
+  hw.write(host::Block::Registers, 0x5C, 0x100, 32);  // CRTC_CONTROL: graphics
+  hw.write(host::Block::Registers, 0x10, 0x0A, 8);    // DAC_INDEX_LOW: DAC_PIXEL_FORMAT
+  hw.write(host::Block::Registers, 0x18, 3, 8);       // 8 bpp, 8 pixels a word
+  // 0xFFFA2B58 x 0x555746EE pixels of 3 bytes: 2^64 + 201584 bytes.
+  hw.write(host::Block::Registers, 0x30, 0x1FFF456B, 32);
+  hw.write(host::Block::Registers, 0x40, 0x555746EE, 32);
+  const host::MonitorTiming timing = host::decode_monitor(hw);
+  ASSERT_EQ(timing.width, 0xFFFA2B58u);
+  EXPECT_THROW(host::render_frame(hw, timing), std::length_error);
+}
+
 }  // namespace
 }  // namespace torvic::test

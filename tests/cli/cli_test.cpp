@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <png.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -794,6 +797,93 @@ TEST_F(Scratch, FaultsThatFireAreReportedAndNothingTheyStoppedIsShownAsDone) {
   std::ifstream trace(dir / "t.txt");
   const std::string text((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
   EXPECT_THAT(text, HasSubstr("FAULT: stores nothing and returns the status 0x57"));
+}
+
+// A 2 MiB board whose straps say 8 MiB: the driver takes the straps' word,
+// and the board answers past its memory with its memory again.
+constexpr const char *kShortBoard =
+    R"({"boards": [{"slot": 3, "variant_code": 0, "memory_mib": 2, "config1": "0x8400"}]})";
+// An 8 MiB RGB528 board, then a 2 MiB DRAM board whose CONFIG1 read fails:
+// all ones, which are the straps of 8 MiB.
+constexpr const char *kTwoBoards =
+    R"({"boards": [{"slot": 2, "variant_code": 10, "memory_mib": 8}, {"slot": 5, "variant_code": 8, "memory_mib": 2}])";
+
+TEST_F(Scratch, BoardShortOfItsStrapsIsDrawnOnAndShown) {
+  write("short.json", kShortBoard);
+  const SimRun r = sim("--machine short.json --trace t.txt --trace-format text set-mode 1280x1024x32", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("monitor: 1280 x 1024 at 32 bpp, total 1696 x 1066"));
+  std::ifstream trace(dir / "t.txt");
+  const std::string text((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(text, HasSubstr("length 0x800000 memory aliases 2 MiB installed"));
+
+  write("two.json", std::string(kTwoBoards) +
+                        R"(, "faults": [{"service": "VideoPortReadPortUlong", "call": 7}]})");
+  const SimRun demo = sim("--machine two.json demo", dir);
+  EXPECT_EQ(demo.status, 0) << demo.err;
+  EXPECT_THAT(demo.err, HasSubstr("VideoPortReadPortUlong call 7, slot 5: the board does not answer"));
+  EXPECT_THAT(demo.out, HasSubstr("board 1: set 1024x768x32@60"));  // 3 MiB of frame on 2 MiB
+}
+
+// The sweep of every failure on a machine where one failure makes a board
+// look larger than it is runs to its end. It runs once, in the 64-bit build,
+// as the README's fault table does.
+TEST(Cli, FaultTableRunsToTheEndWhereAFailedReadMakesABoardLookLarger) {
+  if (sizeof(void *) == 4) GTEST_SKIP() << "the fault sweep runs in the 64-bit build";
+  const fs::path file = fs::temp_directory_path() / ("torvic-cli-two-boards-" + std::to_string(getpid()) + ".json");
+  std::ofstream(file) << kTwoBoards << "}";
+  const SimRun r = sim("--machine '" + file.string() + "' --json faults");
+  fs::remove(file);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["verifier_stops"], 0);
+  bool straps_read = false;
+  for (const auto &row : j["rows"])
+    straps_read |= row["slot"] == 5 && row["target"] == "CONFIG1";
+  EXPECT_TRUE(straps_read);
+}
+
+// A fault of torvic-sim itself, outside any driver callback, ends the run
+// with one line and its own status, not with the signal.
+TEST_F(Scratch, AFaultOutsideTheDriverEndsTheRunWithItsOwnStatus) {
+#ifdef TORVIC_SANITIZED
+  GTEST_SKIP() << "the sanitizers keep the signals in this build";
+#else
+  // torvic-sim opens the script, a pipe with no writer yet, only once it
+  // runs, so the signal comes when it has set itself up, whatever the host.
+  const fs::path fifo = dir / "script";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path err = dir / "err";
+  const std::string command = "exec " TORVIC_SIM_RUNNER " '" TORVIC_SIM "' script '" + fifo.string() +
+                              "' 2>'" + err.string() + "' >/dev/null";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  // The pipe takes a writer once torvic-sim has opened it to read.
+  int writer = -1, raw = 0;
+  for (int tries = 0; writer < 0 && tries < 6000; tries++) {
+    writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer < 0 && waitpid(pid, &raw, WNOHANG) == pid) FAIL() << "torvic-sim ended before it read the script";
+    if (writer < 0) usleep(10000);
+  }
+  if (writer < 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &raw, 0);
+    FAIL() << "torvic-sim did not open the script within a minute";
+  }
+  kill(pid, SIGSEGV);
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  close(writer);
+  ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
+  EXPECT_EQ(WEXITSTATUS(raw), 4);
+  std::ifstream in(err);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "torvic-sim: internal error: invalid memory access (SIGSEGV) outside the driver; "
+                  "the run is abandoned\n");
+#endif
 }
 
 TEST(Cli, HelpNeedsNoFurtherReading) {

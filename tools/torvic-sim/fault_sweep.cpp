@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <thread>
@@ -152,7 +154,10 @@ std::vector<std::string> show_on(Machine &m, size_t i, const std::string &wanted
   if (failed("MAP_VIDEO_MEMORY", memory.status)) return notes;
   if (mode.BitsPerPlane == 8) failed("SET_COLOR_REGISTERS", client.set_palette(0, host::pattern_palette()));
   const host::PatternImage image(pattern, mode);
-  image.draw(memory.frame, mode.ScreenStride);
+  if (client.frame_fits(memory, mode))
+    image.draw(memory.frame, mode.ScreenStride);
+  else
+    notes.push_back("the frame does not fit the mapped frame buffer");
   const auto ranges = client.query_public_ranges();
   if (!failed("QUERY_PUBLIC_ACCESS_RANGES", ranges.status))
     failed("FREE_PUBLIC_ACCESS_RANGES", client.free_public_ranges(ranges.bytes));
@@ -271,16 +276,26 @@ std::vector<Row> sweep_machine_faults(const std::string &name, const host::Machi
   const std::vector<CallSite> sites = call_sites(trace);
   std::vector<Row> rows(sites.size());
   std::atomic<size_t> next{0};
-  auto worker = [&] {
-    for (size_t k; (k = next++) < sites.size();) {
-      host::MachineConfig faulty = config;
-      faulty.faults = {{sites[k].service, sites[k].call, fault_status(sites[k].service)}};
-      rows[k] = {name, sites[k], outcome(base, run(faulty, driver))};
+  // An error in either thread ends the sweep and reaches the caller, as it
+  // would from a run on one thread, rather than ending the program.
+  std::exception_ptr errors[2];
+  auto worker = [&](std::exception_ptr &error) {
+    try {
+      for (size_t k; (k = next++) < sites.size();) {
+        host::MachineConfig faulty = config;
+        faulty.faults = {{sites[k].service, sites[k].call, fault_status(sites[k].service)}};
+        rows[k] = {name, sites[k], outcome(base, run(faulty, driver))};
+      }
+    } catch (...) {
+      error = std::current_exception();
+      next = sites.size();
     }
   };
-  std::thread helper(worker);
-  worker();
+  std::thread helper(worker, std::ref(errors[1]));
+  worker(errors[0]);
   helper.join();
+  for (const auto &error : errors)
+    if (error) std::rethrow_exception(error);
   return rows;
 }
 

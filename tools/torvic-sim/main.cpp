@@ -2,9 +2,13 @@
 // monitor would show.
 #include <CLI/CLI.hpp>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -239,9 +243,52 @@ int run(int argc, char **argv) {
   return status;
 }
 
+// The exit status of a run that ended on an error of torvic-sim itself:
+// not a failed check, not bad input, not an output that could not be written.
+constexpr int kInternalError = 4;
+
+// Ends the run on an error of torvic-sim itself: one line, then the status.
+// Only async-signal-safe calls, since a signal handler comes here too.
+[[noreturn]] void internal_error(const char *what) {
+  const char kPrefix[] = "torvic-sim: internal error: ";
+  const char kSuffix[] = "; the run is abandoned\n";
+  (void)!write(STDERR_FILENO, kPrefix, sizeof kPrefix - 1);
+  (void)!write(STDERR_FILENO, what, strlen(what));
+  (void)!write(STDERR_FILENO, kSuffix, sizeof kSuffix - 1);
+  _exit(kInternalError);
+}
+
+#ifndef TORVIC_SANITIZED
+// A memory fault inside a driver callback is the host video port's to report
+// (it becomes a verifier stop); one anywhere else, which the port hands on
+// to the handler that was there before it, is a fault of torvic-sim.
+void on_fault(int signal_number) {
+  switch (signal_number) {
+    case SIGSEGV: internal_error("invalid memory access (SIGSEGV) outside the driver");
+    case SIGBUS: internal_error("invalid memory access (SIGBUS) outside the driver");
+    case SIGFPE: internal_error("arithmetic fault (SIGFPE)");
+    default: internal_error("illegal instruction (SIGILL)");
+  }
+}
+#endif
+
+// Set before any machine exists, so that the host video port's own fault
+// handler finds this one to hand on to. In the sanitizer build the
+// sanitizers keep the signals, and report what they find themselves.
+void install_last_resort_handlers() {
+  std::set_terminate([] { internal_error("an error no part of the program handled"); });
+#ifndef TORVIC_SANITIZED
+  struct sigaction sa {};
+  sa.sa_handler = on_fault;
+  sigemptyset(&sa.sa_mask);
+  for (int signal_number : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(signal_number, &sa, nullptr);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  install_last_resort_handlers();
   // Declaring the options can fail too (out of memory): say so, rather than
   // end without a word.
   try {

@@ -206,7 +206,7 @@ Shown draw_mode(Machine &m, size_t adapter, const VIDEO_MODE_INFORMATION &mode, 
     return shown;
   }
   if (mode.BitsPerPlane == 8) client.set_palette(0, host::pattern_palette());
-  if (uint64_t(mode.ScreenStride) * mode.VisScreenHeight > memory.frame_length)
+  if (!client.frame_fits(memory, mode))
     shown.error = "the frame of " + mode_label(mode) + " does not fit the mapped frame buffer";
   else
     image.draw(memory.frame, mode.ScreenStride);
