@@ -113,7 +113,7 @@ void drive(Machine &m, size_t adapter, uint32_t pick) {
       const auto memory = client.map_video_memory();
       if (memory.status == NO_ERROR) {
         if (mode.BitsPerPlane == 8) client.set_palette(0, torvic::host::pattern_palette());
-        if (uint64_t(mode.ScreenStride) * mode.VisScreenHeight <= memory.frame_length)
+        if (client.frame_fits(memory, mode))
           torvic::host::draw_pattern(torvic::host::Pattern::Grid, memory.frame, mode);
         const auto ranges = client.query_public_ranges();
         if (ranges.status == NO_ERROR) client.free_public_ranges(ranges.bytes);
