@@ -78,7 +78,7 @@ TEST(X86RecordSizes, MappingRequestsRefuseBuffersOneByteShortOfTheX86Records) {
     EXPECT_EQ(m.client_mappings().size(), open_mappings);
     std::vector<uint8_t> untouched = input;
     untouched.resize(c.output, Machine::kBufferFill);
-    EXPECT_EQ(r.output, untouched);
+    EXPECT_EQ(r.system_buffer, untouched);
   }
 }
 
