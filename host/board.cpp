@@ -125,6 +125,11 @@ std::string dac_register_name(uint32_t index) {
   return it != names.end() ? it->second : "DAC[" + hex(index & 0xFFFF) + "]";
 }
 
+int range_register_at(uint32_t offset) {
+  if (offset >= 0x10 && offset <= 0x24 && offset % 4 == 0) return int(offset - 0x10) / 4;
+  return offset == 0x30 ? kRomBar : -1;
+}
+
 std::string register_name(Block block, uint32_t offset) {
   const RegisterInfo *r = find_register(block, offset);
   return r ? r->name : "";
@@ -207,9 +212,7 @@ void Board::config_write(uint32_t offset, uint32_t value) {
     command_ = static_cast<uint16_t>(value);
     return;
   }
-  int bar = -1;
-  if (offset >= 0x10 && offset <= 0x24 && offset % 4 == 0) bar = int(offset - 0x10) / 4;
-  if (offset == 0x30) bar = kRomBar;
+  const int bar = range_register_at(offset);
   if (bar < 0) return;
   const BarConfig &b = config_.bars[bar];
   if (!b.implemented) return;  // reads 0, however it is written

@@ -68,6 +68,10 @@ const char *block_name(Block block);
 // The name of a register of a block, or empty.
 std::string register_name(Block block, uint32_t offset);
 
+// The range register at a configuration offset (BAR0-BAR5, then the
+// expansion ROM as kRomBar), or -1 for any other offset.
+int range_register_at(uint32_t offset);
+
 // The DAC's data port for its indexed registers, in the register block.
 constexpr uint32_t kDacIndexData = 0x18;
 // The name of the DAC's indexed register, or DAC[0xNN] for one without a name.

@@ -62,9 +62,7 @@ void Machine::check_decoding(const std::string &when) {
 
 void Machine::check_sizing_write(const Board &board, ULONG offset, uint32_t value) {
   if (value != 0xFFFFFFFF) return;
-  int bar = -1;
-  if (offset >= 0x10 && offset <= 0x24) bar = static_cast<int>(offset - 0x10) / 4;
-  if (offset == 0x30) bar = kRomBar;
+  const int bar = range_register_at(offset);
   if (bar < 0 || !board.config().bars[bar].implemented) return;
   const bool io = board.config().bars[bar].io && bar != kRomBar;
   if (io ? board.io_decoding() : board.memory_decoding())
