@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Writes the table of `torvic-sim faults --markdown` into README.md between
-# its markers; Cli.FaultTableInTheReadmeIsWhatTheDriverDoes checks it is current.
+# Writes the table of `torvic-sim faults --markdown` into docs/fault-table.md
+# between its markers; Cli.FaultTableInTheDocsIsWhatTheDriverDoes checks it is current.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=${1:-build/default/bin/torvic-sim}
@@ -10,8 +10,8 @@ python3 - "$table" <<'PY'
 import sys
 begin = "<!-- fault table: torvic-sim faults --markdown -->\n"
 end = "<!-- end of fault table -->"
-readme = open("README.md").read()
+readme = open("docs/fault-table.md").read()
 start, stop = readme.index(begin) + len(begin), readme.index(end)
-open("README.md", "w").write(readme[:start] + open(sys.argv[1]).read() + readme[stop:])
+open("docs/fault-table.md", "w").write(readme[:start] + open(sys.argv[1]).read() + readme[stop:])
 PY
 rm -f "$table"

@@ -46,8 +46,8 @@ const std::map<std::string, Standard> kDmt = {
 };
 
 // The driver's own timings where the standard has the mode: each differs in
-// its horizontal blanking (listed with what the monitor decodes in the
-// README).
+// its horizontal blanking (listed with what the monitor decodes in
+// docs/testing.md).
 const std::set<std::string> kDiffersFromStandard = {"1280x1024@60", "1280x1024@85", "1600x1200@60",
                                                     "1600x1200@75", "1920x1080@60"};
 // Offered, but no mode of the standard.

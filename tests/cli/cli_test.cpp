@@ -1,5 +1,7 @@
 // torvic-sim as a person uses it: each subcommand's output and exit status,
 // its JSON output read back, the pictures it writes, and bad input.
+// Why this file is long: every subcommand is run the one way a user runs it,
+// through the helpers at the top.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -827,7 +829,7 @@ TEST_F(Scratch, BoardShortOfItsStrapsIsDrawnOnAndShown) {
 
 // The sweep of every failure on a machine where one failure makes a board
 // look larger than it is runs to its end. It runs once, in the 64-bit build,
-// as the README's fault table does.
+// as the documented fault table does.
 TEST(Cli, FaultTableRunsToTheEndWhereAFailedReadMakesABoardLookLarger) {
   if (sizeof(void *) == 4) GTEST_SKIP() << "the fault sweep runs in the 64-bit build";
   const fs::path file = fs::temp_directory_path() / ("torvic-cli-two-boards-" + std::to_string(getpid()) + ".json");
@@ -907,20 +909,20 @@ TEST(Cli, SweepSetsEveryModeAndChecksTheMonitor) {
   EXPECT_EQ(j["failed"], 0);
 }
 
-// The README's table of what the driver does when each service fails at
+// The documented table of what the driver does when each service fails at
 // each place it is called is the command's output: a change in what the
 // driver does on a failure must show there.
-TEST(Cli, FaultTableInTheReadmeIsWhatTheDriverDoes) {
+TEST(Cli, FaultTableInTheDocsIsWhatTheDriverDoes) {
   const SimRun r = sim("faults --markdown");
   ASSERT_EQ(r.status, 0) << r.err;
-  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/README.md");
-  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/docs/fault-table.md");
+  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::string begin = "<!-- fault table: torvic-sim faults --markdown -->\n", end = "<!-- end of fault table -->";
-  const size_t from = readme.find(begin), to = readme.find(end);
+  const size_t from = doc.find(begin), to = doc.find(end);
   ASSERT_NE(from, std::string::npos);
   ASSERT_NE(to, std::string::npos);
-  EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), r.out)
-      << "update the README's table with: torvic-sim faults --markdown";
+  EXPECT_EQ(doc.substr(from + begin.size(), to - from - begin.size()), r.out)
+      << "update docs/fault-table.md with: scripts/update-fault-table.sh";
   EXPECT_THAT(r.out, HasSubstr(", 0 verifier stops"));
 }
 
