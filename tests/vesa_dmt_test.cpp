@@ -2,6 +2,9 @@
 // registers, against the timings of the VESA standard where the standard
 // has the mode.
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -47,7 +50,7 @@ const std::map<std::string, Standard> kDmt = {
 
 // The driver's own timings where the standard has the mode: each differs in
 // its horizontal blanking (listed with what the monitor decodes in
-// docs/testing.md).
+// docs/testing.md, whose table the last test below checks).
 const std::set<std::string> kDiffersFromStandard = {"1280x1024@60", "1280x1024@85", "1600x1200@60",
                                                     "1600x1200@75", "1920x1080@60"};
 // Offered, but no mode of the standard.
@@ -113,6 +116,38 @@ TEST(VesaTimings, EveryStandardModeDecodesToTheStandardsPorchesSyncsPolaritiesAn
       EXPECT_EQ(not_standard, kNotStandard);
     }
   }
+}
+
+// One row of the documented table: what the monitor decodes for a mode.
+std::string table_row(const std::string &name, const host::MonitorTiming &t, bool standard) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "| %s%s | %.3f MHz | %u x %u | %u / %u / %u | %u / %u / %u | %c%c | %.2f kHz, %.2f Hz |",
+                name.c_str(), standard ? "" : " (not standard)", t.pixel_clock_mhz, t.total_width,
+                t.total_height, t.h_front_porch, t.h_sync, t.h_back_porch, t.v_front_porch, t.v_sync,
+                t.v_back_porch, t.hsync_positive ? '+' : '-', t.vsync_positive ? '+' : '-',
+                t.horizontal_khz, t.refresh_hz);
+  return text;
+}
+
+// The table in docs/testing.md of the driver's own timings and the modes
+// outside the standard is what the monitor decodes on an RGB526 board.
+TEST(VesaTimings, TheDocumentedTableOfOwnTimingsIsWhatTheMonitorDecodes) {
+  const auto timings = decoded_timings(kRgb526);
+  std::string table =
+      "| Mode | Pixel clock | Total | H porch / sync / porch | V porch / sync / porch | Sync | Line, frame |\n"
+      "|---|---|---|---|---|---|---|\n";
+  for (const auto &name : kDiffersFromStandard) table += table_row(name, timings.at(name), true) + "\n";
+  for (const auto &name : kNotStandard) table += table_row(name, timings.at(name), false) + "\n";
+
+  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/docs/testing.md");
+  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string begin = "<!-- own timings: VesaTimings test -->\n", end = "<!-- end of own timings -->";
+  const size_t from = doc.find(begin), to = doc.find(end);
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  EXPECT_EQ(doc.substr(from + begin.size(), to - from - begin.size()), table)
+      << "replace the table in docs/testing.md with:\n" << table;
 }
 
 }  // namespace
