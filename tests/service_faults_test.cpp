@@ -1,6 +1,8 @@
 // Every video port service that NT can let fail, failing at one call: the
 // failure is the one NT gives, and the driver meets it without a crash, a
 // verifier stop or a success it did not have.
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "host/monitor.h"
@@ -214,6 +216,25 @@ TEST(ServiceFaults, ResetDeviceReportsABiosThatDidNotSetTextMode) {
   EXPECT_NE(host::decode_monitor(m.board(3)).state, host::DisplayState::VgaText);
   EXPECT_EQ(client.reset_device(), NO_ERROR) << "the next call reaches the BIOS";
   EXPECT_EQ(host::decode_monitor(m.board(3)).state, host::DisplayState::VgaText);
+}
+
+// The documented table of how each service fails is the host's own table:
+// a service added or a failure changed must show in torvic-sim's manual.
+TEST(ServiceFaults, TheDocumentedTableIsTheHostsOwn) {
+  std::string table = "| Service | A failed call |\n|---|---|\n";
+  for (const auto &info : host::service_fault_table()) {
+    table += std::string("| `") + info.service + "` | " + info.failure;
+    if (info.kind == host::FaultKind::CannotFail) table += "; a fault in it is refused";
+    table += " |\n";
+  }
+  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/docs/torvic-sim.md");
+  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string begin = "<!-- service faults: ServiceFaults test -->\n", end = "<!-- end of service faults -->";
+  const size_t from = doc.find(begin), to = doc.find(end);
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  EXPECT_EQ(doc.substr(from + begin.size(), to - from - begin.size()), table)
+      << "replace the table in docs/torvic-sim.md with:\n" << table;
 }
 
 }  // namespace
