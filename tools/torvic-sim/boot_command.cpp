@@ -8,6 +8,9 @@
 #include "host/text.h"
 #include "miniport/board_registers.h"
 #include "session.h"
+#include "json_output.h"
+#include "labels.h"
+#include "text_output.h"
 
 namespace torvic::sim {
 

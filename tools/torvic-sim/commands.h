@@ -60,14 +60,6 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Refuses, before anything runs, an output path that cannot be written: an
-// empty one, a folder, or one in a folder that does not exist.
-void check_output_path(const std::string &option, const std::string &path);
-
-// The trace is written when a run's machine goes away; a failure to write
-// it is kept here for the exit status.
-const std::string &trace_error();
-
 // Each returns the exit status: 0 success, 1 a check failed or the verifier
 // stopped the run, 2 bad usage or input, 3 an output could not be written.
 int run_demo(const GlobalOptions &options, const std::string &out_dir);

@@ -1,11 +1,19 @@
+// torvic-sim demo: the boards and modes found, a picture on every board, then the reset to text.
 #include <filesystem>
 #include <iostream>
 #include <optional>
 
+#include "commands.h"
 #include "host/display_client.h"
+#include "json_output.h"
+#include "labels.h"
 #include "machine_file.h"
+#include "mode_choice.h"
+#include "output_paths.h"
+#include "picture_check.h"
 #include "png_file.h"
 #include "session.h"
+#include "text_output.h"
 
 namespace torvic::sim {
 

@@ -6,12 +6,17 @@
 #include <iostream>
 #include <sstream>
 
+#include "commands.h"
 #include "host/framebuf_session.h"
 #include "host/text.h"
 #include "install_file.h"
+#include "json_output.h"
+#include "labels.h"
 #include "machine_file.h"
+#include "output_paths.h"
 #include "png_file.h"
 #include "session.h"
+#include "text_output.h"
 
 namespace torvic::sim {
 

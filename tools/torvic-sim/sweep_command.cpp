@@ -1,46 +1,35 @@
-#include "commands.h"
-
+// torvic-sim sweep: every mode of every variant and memory size set, drawn and checked.
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <functional>
+#include <iostream>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <tuple>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <map>
-#include <memory>
-#include <regex>
-#include <set>
-#include <sstream>
 
+#include "commands.h"
 #include "host/display_client.h"
-#include "session.h"
 #include "host/machine.h"
 #include "host/monitor.h"
 #include "host/test_pattern.h"
 #include "host/text.h"
+#include "json_output.h"
+#include "labels.h"
 #include "machine_file.h"
-#include "png_file.h"
+#include "picture_check.h"
+#include "session.h"
 
 namespace torvic::sim {
 
 namespace {
 
 using host::DisplayClient;
-using host::hex;
 using host::Machine;
-using host::narrow;
-using nlohmann::ordered_json;
-
-// ---- Sweep ----------------------------------------------------------------------------------
 
 struct SweepRow {
   std::string variant;
@@ -91,72 +80,6 @@ std::vector<SweepRow> sweep_machine(const std::string &driver, uint16_t code, co
 }
 
 }  // namespace
-
-// ---- The subcommands -----------------------------------------------------------------------
-
-
-int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
-  Session s(o);
-  ordered_json j = ordered_json::array();
-  for (size_t i = 0; i < s.boards(); i++) {
-    if (only && *only != i) continue;
-    DisplayClient client(s.machine(), i);
-    ordered_json board = {{"board", i}, {"slot", s.machine().adapters()[i].slot}, {"modes", ordered_json::array()}};
-    for (const auto &m : client.modes()) board["modes"].push_back(mode_json(m));
-    j.push_back(board);
-  }
-  if (only) s.require_board(*only);
-  if (o.json) {
-    emit(o, j, &s);
-    return 0;
-  }
-  if (s.boards() == 0) std::cout << "the driver found no board on this machine\n";
-  for (const auto &board : j) {
-    std::cout << "board " << board["board"].get<size_t>() << " (slot " << board["slot"].get<int>() << "): "
-              << board["modes"].size() << " modes\n";
-    std::cout << "  index  resolution   bpp  rate   bitmap height\n";
-    for (const auto &m : board["modes"]) {
-      std::cout << host::formatted("  %5u  %4u x %-5u  %3u  %2u Hz  %u\n", m["index"].get<ULONG>(),
-                                   m["width"].get<ULONG>(), m["height"].get<ULONG>(),
-                                   m["bits_per_pixel"].get<ULONG>(), m["refresh_hz"].get<ULONG>(),
-                                   m["bitmap_height"].get<ULONG>());
-    }
-  }
-  return 0;
-}
-
-int run_set_mode(const GlobalOptions &o, const SetModeOptions &set) {
-  const auto pattern = host::pattern_named(set.pattern);
-  if (!pattern) {
-    std::string names;
-    for (const auto &n : host::pattern_names()) names += " " + n;
-    throw InputError("--pattern " + set.pattern + ": the patterns are" + names);
-  }
-  Session s(o);
-  s.require_board(set.board);
-  DisplayClient client(s.machine(), set.board);
-  const auto modes = client.modes();
-  const VIDEO_MODE_INFORMATION mode = find_mode(modes, set.mode);
-  const Shown shown = show_mode(s.machine(), set.board, mode, *pattern, true);
-  const int slot = s.machine().adapters()[set.board].slot;
-  if (!shown.error.empty()) {
-    emit(o, {{"board", set.board}, {"slot", slot}, {"mode", mode_json(mode)}, {"error", shown.error}}, &s);
-    std::cerr << "torvic-sim: board " << set.board << ", slot " << slot << ": " << shown.error << "\n";
-    return 1;
-  }
-  if (!set.png.empty()) write_png(set.png, shown.picture);
-  ordered_json j = {{"board", set.board}, {"slot", slot}, {"mode", mode_json(mode)},
-                    {"monitor", timing_json(shown.timing)}, {"error", nullptr}};
-  if (!set.png.empty()) j["png"] = set.png;
-  if (o.json) {
-    emit(o, j, &s);
-    return 0;
-  }
-  std::cout << "board " << set.board << ": mode " << mode_label(mode) << " (index " << mode.ModeIndex << ")\n"
-            << "  monitor: " << shown.timing.describe() << "\n";
-  if (!set.png.empty()) std::cout << "  picture: " << set.png << "\n";
-  return 0;
-}
 
 int run_sweep(const GlobalOptions &o, const SweepOptions &only) {
   if (!o.machine_file.empty())
@@ -231,40 +154,6 @@ int run_sweep(const GlobalOptions &o, const SweepOptions &only) {
                                  rows.size() - failed, failed, seconds);
   }
   return failed ? 1 : 0;
-}
-
-int run_machine_default(const GlobalOptions &o) {
-  (void)o;
-  std::cout << machine_to_json(host::default_machine()).dump(2) << "\n";
-  return 0;
-}
-
-int run_machine_check(const GlobalOptions &o, const std::string &file) {
-  const host::MachineConfig config = load_machine_file(file);
-  if (o.json) {
-    std::cout << machine_to_json(config).dump(2) << "\n";
-    return 0;
-  }
-  std::cout << file << ": a valid machine file: " << config.boards.size() << " board(s), "
-            << config.faults.size() << " fault(s)\n";
-  for (const auto &b : config.boards) {
-    std::cout << "  slot " << b.slot << ": " << hex(b.vendor_id) << ":" << hex(b.device_id) << ", variant code "
-              << b.variant_code << " (" << variant_name(b.variant_code) << "), " << b.memory_size / host::kMiB
-              << " MiB, command " << hex(b.command_power_on) << "\n";
-    for (int i = 0; i < host::kNumBars; i++) {
-      const host::BarConfig &bar = b.bars[i];
-      if (!bar.implemented) continue;
-      std::cout << "    " << (i == host::kRomBar ? std::string("ROM ") : "BAR" + std::to_string(i)) << "  "
-                << (i == host::kRomBar ? "rom   " : bar.io ? "io    " : "memory") << "  size " << hex(bar.size)
-                << "  at " << hex(bar.power_on_address) << (bar.prefetchable ? "  prefetchable" : "") << "\n";
-    }
-    std::cout << "    power-on: config2 " << hex(b.config2_power_on) << ", config3 " << hex(b.config3_power_on)
-              << ", vga_ctrl " << hex(b.vga_ctrl_power_on) << ", engine busy for " << b.engine.busy_reads
-              << " reads\n";
-  }
-  for (const auto &f : config.faults)
-    std::cout << "  fault: call " << f.call << " of " << f.service << "\n";
-  return 0;
 }
 
 }  // namespace torvic::sim

@@ -1,0 +1,47 @@
+// torvic-sim machine: the embedded default machine file, or one of the user's checked.
+#include <iostream>
+
+#include "commands.h"
+#include "host/text.h"
+#include "labels.h"
+#include "machine_file.h"
+
+namespace torvic::sim {
+
+using host::hex;
+
+int run_machine_default(const GlobalOptions &o) {
+  (void)o;
+  std::cout << machine_to_json(host::default_machine()).dump(2) << "\n";
+  return 0;
+}
+
+int run_machine_check(const GlobalOptions &o, const std::string &file) {
+  const host::MachineConfig config = load_machine_file(file);
+  if (o.json) {
+    std::cout << machine_to_json(config).dump(2) << "\n";
+    return 0;
+  }
+  std::cout << file << ": a valid machine file: " << config.boards.size() << " board(s), "
+            << config.faults.size() << " fault(s)\n";
+  for (const auto &b : config.boards) {
+    std::cout << "  slot " << b.slot << ": " << hex(b.vendor_id) << ":" << hex(b.device_id) << ", variant code "
+              << b.variant_code << " (" << variant_name(b.variant_code) << "), " << b.memory_size / host::kMiB
+              << " MiB, command " << hex(b.command_power_on) << "\n";
+    for (int i = 0; i < host::kNumBars; i++) {
+      const host::BarConfig &bar = b.bars[i];
+      if (!bar.implemented) continue;
+      std::cout << "    " << (i == host::kRomBar ? std::string("ROM ") : "BAR" + std::to_string(i)) << "  "
+                << (i == host::kRomBar ? "rom   " : bar.io ? "io    " : "memory") << "  size " << hex(bar.size)
+                << "  at " << hex(bar.power_on_address) << (bar.prefetchable ? "  prefetchable" : "") << "\n";
+    }
+    std::cout << "    power-on: config2 " << hex(b.config2_power_on) << ", config3 " << hex(b.config3_power_on)
+              << ", vga_ctrl " << hex(b.vga_ctrl_power_on) << ", engine busy for " << b.engine.busy_reads
+              << " reads\n";
+  }
+  for (const auto &f : config.faults)
+    std::cout << "  fault: call " << f.call << " of " << f.service << "\n";
+  return 0;
+}
+
+}  // namespace torvic::sim

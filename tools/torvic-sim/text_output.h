@@ -1,0 +1,15 @@
+// What torvic-sim prints for people: the board reports and the mode summary.
+#pragma once
+
+#include <vector>
+
+#include "json_output.h"
+
+namespace torvic::sim {
+
+// A board's report (board_report) as lines of text.
+void print_board_report(const ordered_json &b);
+// The modes grouped by resolution, as a person scans them.
+void print_mode_summary(const std::vector<VIDEO_MODE_INFORMATION> &modes);
+
+}  // namespace torvic::sim
