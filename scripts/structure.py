@@ -13,7 +13,8 @@ between its markers. The checks:
 - the host, the tools and the fuzzers include of the driver only platform/
   and include/ (the tests may also read its register names);
 - no source file over 500 lines without its reason in its first lines
-  ("Why this file is long:").
+  ("Why this file is long:");
+- every source file names its license (an SPDX line) in its first two.
 
 Usage: scripts/structure.py            print the drawing and the findings
        scripts/structure.py --write    write the drawing into docs/architecture.md
@@ -79,6 +80,8 @@ def graph():
         lines = text.count("\n")
         if lines > MAX_LINES and LONG_REASON not in "\n".join(text.split("\n")[:15]):
             findings.append(f"{path}: {lines} lines, and no '{LONG_REASON}' in its first lines")
+        if "SPDX-License-Identifier: MIT" not in "\n".join(text.split("\n")[:2]):
+            findings.append(f"{path}: no SPDX license line in its first two lines")
         source_room = room_of(path)
         for target in INCLUDE.findall(text):
             found = resolve(path, target)
