@@ -1,5 +1,5 @@
 // The find-adapter callback: one board per call, chained and counted.
-#include "miniport/torvic.h"
+#include "discovery/discovery.h"
 
 extern "C" {
 ULONG num_boards;

@@ -1,6 +1,6 @@
 // Finding the next board on the PCI bus, sizing its base address registers
 // and claiming its resources.
-#include "miniport/torvic.h"
+#include "discovery/discovery.h"
 
 extern "C" {
 ULONG pci_slot_number;
@@ -100,17 +100,14 @@ TORVIC_PAGEABLE ULONG Torvic_describe_register(PIO_RESOURCE_DESCRIPTOR descripto
 // resources than the family's (a register missing or too small) would have
 // the driver write outside what was claimed for it: each range the driver
 // maps or hands out must be of the right space and at least as long as what
-// is reached through it.
+// is reached through it, as the family's layout gives them.
 TORVIC_PAGEABLE BOOLEAN Torvic_ranges_fit(const VIDEO_ACCESS_RANGE *ranges, ULONG count) {
-  if (count <= RANGE_IO) return FALSE;
-  const VIDEO_ACCESS_RANGE &frame_buffer = ranges[RANGE_FRAME_BUFFER];
-  const VIDEO_ACCESS_RANGE &xy_window = ranges[RANGE_XY_WINDOW];
-  const VIDEO_ACCESS_RANGE &registers = ranges[RANGE_REGISTERS];
-  const VIDEO_ACCESS_RANGE &io = ranges[RANGE_IO];
-  return !frame_buffer.RangeInIoSpace && frame_buffer.RangeLength >= MEMORY_SIZE_BASE &&
-         !xy_window.RangeInIoSpace && xy_window.RangeLength >= XY_WINDOW_LENGTH &&
-         !registers.RangeInIoSpace && registers.RangeLength >= REGISTER_BLOCK_SPAN &&
-         io.RangeInIoSpace && io.RangeLength >= IO_BLOCK_SPAN;
+  for (const TorvicBoardRange &need : torvic_board_layout) {
+    if (need.bar >= count) return FALSE;
+    const VIDEO_ACCESS_RANGE &range = ranges[need.bar];
+    if ((range.RangeInIoSpace != 0) != need.io || range.RangeLength < need.least) return FALSE;
+  }
+  return TRUE;
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "fuzz/input_reader.h"
 #include "host/display_client.h"
 #include "host/machine.h"
-#include "miniport/torvic_requests.h"
+#include "torvic/requests.h"
 
 namespace {
 

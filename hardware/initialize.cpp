@@ -1,7 +1,8 @@
 // First initialisation of a found board: memory size, variant, mode table,
 // memory clock, memory windows and the hardware description.
+#include "hardware/hardware.h"
 #include "miniport/register_access.h"
-#include "miniport/torvic.h"
+#include "modes/modes.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ extern "C" TORVIC_PAGEABLE ULONG Torvic_dac_type(PHW_DEVICE_EXTENSION extension)
   return DAC_TYPE_DRAM;
 }
 
-extern "C" TORVIC_PAGEABLE VOID Torvic_reset_config2(PHW_DEVICE_EXTENSION extension) {
-  const ULONG config2 = Torvic_read_io(extension, CONFIG2);
-  Torvic_write_io(extension, CONFIG2, (config2 & CONFIG2_RESET_KEEP) | CONFIG2_RESET_SET);
-}
-
 extern "C" TORVIC_PAGEABLE BOOLEAN NTAPI Torvic_Initialize(PVOID HwDeviceExtension) {
   PHW_DEVICE_EXTENSION extension = static_cast<PHW_DEVICE_EXTENSION>(HwDeviceExtension);
 
@@ -50,11 +46,8 @@ extern "C" TORVIC_PAGEABLE BOOLEAN NTAPI Torvic_Initialize(PVOID HwDeviceExtensi
   // Fit the modes to the memory size and variant just found.
   Torvic_init_mode_info(extension);
 
-  Torvic_reset_config2(extension);
-  Torvic_set_mclock(extension, 1);  // the clock for the board's own modes
-  Torvic_enable_mw0(extension);
-  Torvic_enable_xyA(extension);
-  Torvic_enable_xyB(extension);
+  // The windows, with the clock for the board's own modes set while they are off.
+  Torvic_reset_windows(extension, TRUE);
 
   const ULONG config3 = Torvic_read_io(extension, CONFIG3);
   Torvic_write_io(extension, CONFIG3, (config3 & ~CONFIG3_CLEAR) | CONFIG3_SET);

@@ -1,9 +1,10 @@
 // The three windows through which the board decodes video memory: memory
-// window 0 over all of it, and the two XY windows. Each routine programs its
-// window and then switches it on in CONFIG2; the caller has reset CONFIG2
-// first, which switched all three off.
+// window 0 over all of it, and the two XY windows. CONFIG2 is reset first,
+// which switches all three off; each window is then programmed and switched
+// on again in CONFIG2.
+#include "hardware/hardware.h"
 #include "miniport/register_access.h"
-#include "miniport/torvic.h"
+#include "modes/modes.h"
 
 namespace {
 
@@ -42,9 +43,14 @@ TORVIC_PAGEABLE VOID Torvic_enable_xy(PHW_DEVICE_EXTENSION extension, ULONG cont
   Torvic_set_config2_bits(extension, enable);
 }
 
-}  // namespace
+// Clears the window enables and the other bits outside CONFIG2_RESET_KEEP,
+// and sets CONFIG2_RESET_SET.
+TORVIC_PAGEABLE VOID Torvic_reset_config2(PHW_DEVICE_EXTENSION extension) {
+  const ULONG config2 = Torvic_read_io(extension, CONFIG2);
+  Torvic_write_io(extension, CONFIG2, (config2 & CONFIG2_RESET_KEEP) | CONFIG2_RESET_SET);
+}
 
-extern "C" TORVIC_PAGEABLE VOID Torvic_enable_mw0(PHW_DEVICE_EXTENSION extension) {
+TORVIC_PAGEABLE VOID Torvic_enable_mw0(PHW_DEVICE_EXTENSION extension) {
   const ULONG code =
       Torvic_aperture_code(extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength);
   Torvic_write_reg(extension, MW0_CTRL, 0);
@@ -55,10 +61,21 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_enable_mw0(PHW_DEVICE_EXTENSION extension
   Torvic_set_config2_bits(extension, CONFIG2_MW0_ENABLE);
 }
 
-extern "C" TORVIC_PAGEABLE VOID Torvic_enable_xyA(PHW_DEVICE_EXTENSION extension) {
+TORVIC_PAGEABLE VOID Torvic_enable_xyA(PHW_DEVICE_EXTENSION extension) {
   Torvic_enable_xy(extension, XYA_CTRL, CONFIG2_XYA_ENABLE);
 }
 
-extern "C" TORVIC_PAGEABLE VOID Torvic_enable_xyB(PHW_DEVICE_EXTENSION extension) {
+TORVIC_PAGEABLE VOID Torvic_enable_xyB(PHW_DEVICE_EXTENSION extension) {
   Torvic_enable_xy(extension, XYB_CTRL, CONFIG2_XYB_ENABLE);
+}
+
+}  // namespace
+
+extern "C" TORVIC_PAGEABLE VOID Torvic_reset_windows(PHW_DEVICE_EXTENSION extension,
+                                                     BOOLEAN board_clock) {
+  Torvic_reset_config2(extension);
+  if (board_clock) Torvic_set_mclock(extension, 1);
+  Torvic_enable_mw0(extension);
+  Torvic_enable_xyA(extension);
+  Torvic_enable_xyB(extension);
 }

@@ -1,6 +1,6 @@
 // The hardware description each board leaves under the driver's device key:
 // chip, DAC, memory size and adapter name.
-#include "miniport/torvic.h"
+#include "hardware/hardware.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ extern "C" TORVIC_PAGEABLE VP_STATUS Torvic_set_registry_parameters(
                               sizeof(wszDacTypeRgb526));
   }
 
-  ULONG memory_size = extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
+  ULONG memory_size = Torvic_memory_size(extension);
   Torvic_set_registry_value(extension, wszValueMemorySize, &memory_size, sizeof(memory_size));
 
   return Torvic_set_registry_value(extension, wszValueAdapterString, wszAdapterString,

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/machine.h"
-#include "miniport/torvic_requests.h"
+#include "torvic/requests.h"
 
 namespace torvic::host {
 

@@ -1,7 +1,7 @@
 #include "host/request_names.h"
 
 #include "host/text.h"
-#include "miniport/torvic_requests.h"
+#include "torvic/requests.h"
 
 namespace torvic::host {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "miniport/video_port.h"
+#include "torvic/board_layout.h"
 
 // ---- PCI identity and configuration space ----------------------------------------
 constexpr ULONG TORVIC_VENDOR_ID = 0x1F3A;
@@ -24,9 +25,6 @@ constexpr ULONG PCI_BAR_PREFETCHABLE = 0x8;    // bit 3 of a memory base address
 constexpr ULONG PCI_BAR_IO_MASK = 0xFFFFFFFC;
 constexpr ULONG PCI_BAR_MEMORY_MASK = 0xFFFFFFF0;
 constexpr ULONG PCI_ROM_ADDRESS_MASK = 0xFFFFF800;
-
-// Highest variant code the driver knows (high half of PCI_SUBSYSTEM).
-constexpr ULONG TORVIC_MAX_VARIANT_CODE = 11;
 
 // ---- reg_base block: DAC ports (8-bit writes) -------------------------------------
 constexpr ULONG DAC_WR_INDEX = 0x00;
@@ -70,9 +68,13 @@ constexpr ULONG XYB_CTRL = 0x6010;
 
 // The register block must reach past the highest register the driver uses.
 constexpr ULONG REGISTER_BLOCK_SPAN = XYB_CTRL + sizeof(ULONG);
+static_assert(torvic_layout_least(TORVIC_BAR_REGISTERS) >= REGISTER_BLOCK_SPAN,
+              "a board passed as fitting decodes every register the driver uses");
 
 // ---- io_base block (32-bit port accesses) ------------------------------------------
 constexpr ULONG IO_BLOCK_SPAN = 0x100;
+static_assert(torvic_layout_least(TORVIC_BAR_IO) >= IO_BLOCK_SPAN,
+              "a board passed as fitting decodes the whole I/O block");
 constexpr ULONG CONFIG1 = 0x18;
 constexpr ULONG CONFIG2 = 0x1C;
 constexpr ULONG CONFIG3 = 0x20;
@@ -81,6 +83,8 @@ constexpr ULONG VGA_CTRL = 0x30;
 // Installed video memory: 2 MiB, 4 MiB with either strap, 8 MiB with both.
 constexpr ULONG MEMORY_SIZE_BASE = 0x200000;
 constexpr ULONG MEMORY_SIZE_STRAPPED = 0x400000;
+static_assert(torvic_layout_least(TORVIC_BAR_VIDEO_MEMORY) == MEMORY_SIZE_BASE,
+              "a board with the least memory installed fits");
 
 // CONFIG1 memory-size straps.
 constexpr ULONG CONFIG1_STRAP_4MB = 0x0400;   // bit 10
@@ -103,6 +107,8 @@ constexpr ULONG VGA_CTRL_VGA_BITS = 0x0000000D;
 
 // The XY windows are opened 8 KiB wide.
 constexpr ULONG XY_WINDOW_LENGTH = 0x2000;
+static_assert(torvic_layout_least(TORVIC_BAR_XY_WINDOW) >= XY_WINDOW_LENGTH,
+              "a board passed as fitting decodes both XY windows");
 
 // XY window control: aperture size code in bits 8-11.
 constexpr ULONG XY_CTRL_SIZE_MASK = 0x00000F00;

@@ -3,15 +3,17 @@
 #pragma once
 
 #include "miniport/video_port.h"
+#include "torvic/board_layout.h"
 
 constexpr ULONG TORVIC_NUM_ACCESS_RANGES = 7;
 
 // Which access range is which board resource (one per base address register
-// the board implements, in configuration order).
-constexpr ULONG RANGE_FRAME_BUFFER = 0;
-constexpr ULONG RANGE_XY_WINDOW = 2;
-constexpr ULONG RANGE_REGISTERS = 4;
-constexpr ULONG RANGE_IO = 5;
+// the board implements, in configuration order; a board that fits the
+// family's layout implements BAR0-BAR5, so range i is BAR i).
+constexpr ULONG RANGE_FRAME_BUFFER = TORVIC_BAR_VIDEO_MEMORY;
+constexpr ULONG RANGE_XY_WINDOW = TORVIC_BAR_XY_WINDOW;
+constexpr ULONG RANGE_REGISTERS = TORVIC_BAR_REGISTERS;
+constexpr ULONG RANGE_IO = TORVIC_BAR_IO;
 
 // Board variants, derived from the variant code at initialisation.
 constexpr ULONG DAC_TYPE_RGB526 = 0;  // video-RAM board with an RGB526
@@ -53,3 +55,9 @@ typedef struct _HW_DEVICE_EXTENSION {
   // What discovery changed on the board it claimed for this extension.
   PCI_FOUND_CONFIG found_config;
 } HW_DEVICE_EXTENSION, *PHW_DEVICE_EXTENSION;
+
+// The video memory the board has: initialisation trims the frame-buffer range
+// to the memory installed, so the range's length is the memory's size.
+inline ULONG Torvic_memory_size(PHW_DEVICE_EXTENSION extension) {
+  return extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
+}

@@ -51,7 +51,7 @@ extern "C" __attribute__((visibility("default"))) ULONG NTAPI DriverEntry(PVOID 
 
 #endif
 
-#include "miniport/torvic_requests.h"
+#include "torvic/requests.h"
 
 // The two record sizes that the platform knows in a shorter "form" than the
 // full record: the registration record up to HwTimer, and the configuration

@@ -3,7 +3,7 @@
 // These routines stay resident: the reset path uses them when the machine
 // goes down, when paging may no longer be possible.
 #include "miniport/register_access.h"
-#include "miniport/torvic.h"
+#include "modes/modes.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 //
 // Every table entry is worked out by the compiler, so the tables go into the
 // image as initialised data and nothing runs at load.
-#include "miniport/torvic.h"
+#include "modes/modes.h"
 
 namespace {
 

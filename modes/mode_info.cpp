@@ -1,6 +1,6 @@
 // Which mode table a board uses, and which of its modes fit the memory of
 // the boards that use it.
-#include "miniport/torvic.h"
+#include "modes/modes.h"
 
 namespace {
 
@@ -43,8 +43,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_init_mode_info(PHW_DEVICE_EXTENSION exten
     extension->mode_table = display_mode_vram;
     extension->num_modes = num_display_modes_vram;
   }
-  Torvic_fit_table(extension->mode_table, extension->num_modes,
-                   extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength);
+  Torvic_fit_table(extension->mode_table, extension->num_modes, Torvic_memory_size(extension));
 }
 
 extern "C" TORVIC_PAGEABLE ULONG Torvic_available_modes(PHW_DEVICE_EXTENSION extension) {

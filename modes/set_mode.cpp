@@ -1,8 +1,9 @@
 // Putting a board into one mode of the catalogue: configuration and windows,
 // an idle engine, clear memory, CRT controller timing, memory clock, pixel
 // clock and pixel format.
+#include "hardware/hardware.h"
 #include "miniport/register_access.h"
-#include "miniport/request_handlers.h"
+#include "modes/modes.h"
 
 namespace {
 
@@ -212,18 +213,14 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_set_mode(PHW_DEVICE_EXTENSION extension,
   const VIDEO_MODE_INFORMATION *info = &mode->info;
   const CRTC_TIMING *timing = mode->timing;
 
-  Torvic_reset_config2(extension);
-  Torvic_enable_mw0(extension);
-  Torvic_enable_xyA(extension);
-  Torvic_enable_xyB(extension);
+  Torvic_reset_windows(extension, FALSE);
 
   // Pixels per unit of the timing record, and per memory word of the bus.
   const ULONG unit = info->VisScreenWidth / timing->h_active;
   const ULONG pixels_per_word = Torvic_bus_bits(extension->dac_type) / info->BitsPerPlane;
 
   Torvic_wait_for_engine(extension);
-  VideoPortZeroDeviceMemory(extension->fb_base,
-                            extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength);
+  VideoPortZeroDeviceMemory(extension->fb_base, Torvic_memory_size(extension));
 
   Torvic_set_crtc_control(extension, timing);
   Torvic_leave_vga(extension);
@@ -231,22 +228,4 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_set_mode(PHW_DEVICE_EXTENSION extension,
   Torvic_program_crtc_timing(extension, info, timing, unit, pixels_per_word);
   Torvic_program_dac(extension, mode);
   Torvic_write_dac_port(extension, DAC_PIXEL_MASK, DAC_PIXEL_MASK_ALL);
-}
-
-extern "C" TORVIC_PAGEABLE VOID Torvic_set_current_mode(PHW_DEVICE_EXTENSION extension,
-                                                        PVIDEO_REQUEST_PACKET request) {
-  if (request->InputBufferLength < record_size<VIDEO_MODE>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
-
-  const ULONG index = static_cast<const VIDEO_MODE *>(request->InputBuffer)->RequestedMode;
-  if (index >= extension->num_modes || !extension->mode_table[index].available) {
-    request->StatusBlock->Status = ERROR_INVALID_PARAMETER;
-    return;
-  }
-
-  extension->current_mode = index;
-  Torvic_set_mode(extension, &extension->mode_table[index]);
-  request->StatusBlock->Status = NO_ERROR;
 }

@@ -3,9 +3,9 @@
 // Torvic_ResetHw runs when the machine is about to reset, possibly with
 // paging no longer possible, so it and everything it calls stay resident:
 // the register restore here, and the DAC protocol and memory-clock routines
-// it uses. The BIOS call and the reset request's handler are pageable.
+// it uses. The BIOS call is pageable.
 #include "miniport/register_access.h"
-#include "miniport/request_handlers.h"
+#include "modes/modes.h"
 
 namespace {
 
@@ -88,12 +88,4 @@ extern "C" BOOLEAN NTAPI Torvic_ResetHw(PVOID HwDeviceExtension, ULONG Columns, 
        board != nullptr; board = board->next_extension)
     Torvic_restore_vga_registers(board);
   return FALSE;
-}
-
-extern "C" TORVIC_PAGEABLE VOID Torvic_reset_device(PHW_DEVICE_EXTENSION extension,
-                                                    PVIDEO_REQUEST_PACKET request) {
-  // The registers are back in VGA order either way; a BIOS that did not set
-  // text mode leaves the display without one, and the display driver must
-  // hear of it.
-  request->StatusBlock->Status = Torvic_set_vga_mode(extension);
 }

@@ -24,6 +24,6 @@ report() {
   gcovr "${options[@]}" --print-summary --txt "build/coverage/${name}.txt" | tail -2
   gcovr "${options[@]}" --branches --txt "build/coverage/${name}-branches.txt"
 }
-report driver miniport discovery hardware modes
+report driver miniport discovery hardware modes requests include/torvic
 report host host
 echo "per-file detail: build/coverage/{driver,host}.txt (lines), build/coverage/{driver,host}-branches.txt (branches)"

@@ -35,7 +35,8 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-DRIVER_ROOMS = ("miniport", "discovery", "hardware", "modes")
+# The driver rooms, and the public headers the driver is compiled with.
+DRIVER_ROOMS = ("miniport", "discovery", "hardware", "modes", "requests", "include/torvic")
 # The CMake target of the driver image that the suite loads.
 DRIVER_TARGET = "torvic_driver"
 # Left out of the scratch copy: build folders and version control.
@@ -91,7 +92,7 @@ def load_mutants(path):
         m = Mutant(**entry)
         if not re.fullmatch(r"[a-z0-9][a-z0-9-]*", m.id) or m.id in seen:
             fail(f"{where}: id {m.id!r} is not a unique lower-case name")
-        if m.file.split("/")[0] not in DRIVER_ROOMS:
+        if Path(m.file).parent.as_posix() not in DRIVER_ROOMS:
             fail(f"{where} ({m.id}): {m.file} is not in a driver room")
         if m.find == m.replace or not m.find:
             fail(f"{where} ({m.id}): the replacement must differ from a non-empty text")

@@ -20,7 +20,7 @@
 #include "host/monitor.h"
 #include "host/test_pattern.h"
 #include "miniport/board_registers.h"
-#include "miniport/torvic_requests.h"
+#include "torvic/requests.h"
 #include "test_support.h"
 
 namespace torvic::test {

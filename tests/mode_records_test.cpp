@@ -2,7 +2,7 @@
 // variant and memory size, and the bounds of every mode index it may send.
 #include "tests/test_support.h"
 
-#include "miniport/torvic_requests.h"
+#include "torvic/requests.h"
 
 namespace torvic::test {
 namespace {

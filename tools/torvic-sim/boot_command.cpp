@@ -6,11 +6,11 @@
 
 #include "host/display_client.h"
 #include "host/text.h"
-#include "miniport/board_registers.h"
 #include "session.h"
 #include "json_output.h"
 #include "labels.h"
 #include "text_output.h"
+#include "torvic/board_layout.h"
 
 namespace torvic::sim {
 
@@ -61,16 +61,7 @@ std::string passed_over(const Machine &m, const host::Board &board) {
   // The family's layout: video memory, the XY window, the register block
   // and the I/O block, each at least as large as the driver reaches.
   const auto &bars = board.config().bars;
-  const struct {
-    int bar;
-    bool io;
-    uint32_t least;
-    const char *what;
-  } needs[] = {{0, false, 2 * host::kMiB, "video memory"},
-               {2, false, XY_WINDOW_LENGTH, "the XY window"},
-               {4, false, REGISTER_BLOCK_SPAN, "the register block"},
-               {5, true, IO_BLOCK_SPAN, "the I/O block"}};
-  for (const auto &n : needs)
+  for (const TorvicBoardRange &n : torvic_board_layout)
     if (!bars[n.bar].implemented || bars[n.bar].io != n.io || bars[n.bar].size < n.least)
       return std::string(kBarNames[n.bar]) + " cannot hold " + n.what + " (" + hex(n.least) + (n.io ? " ports" : " bytes") +
              " of " + (n.io ? "I/O" : "memory") + " space)";

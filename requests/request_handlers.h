@@ -4,11 +4,24 @@
 #pragma once
 
 #include "miniport/torvic.h"
+#include "modes/modes.h"
 
 // Size of a platform record as a request length, which the platform counts
 // in 32 bits.
 template <typename T>
 constexpr ULONG record_size = static_cast<ULONG>(sizeof(T));
+
+// TRUE when the request brings at least `input` bytes and has room for
+// `output` bytes of reply. Otherwise the request's status says its buffer is
+// too small and the handler stops there; a handler that tells the caller the
+// size it needs has set Information before asking.
+inline BOOLEAN Torvic_buffers_fit(PVIDEO_REQUEST_PACKET request, ULONG input, ULONG output) {
+  if (request->InputBufferLength < input || request->OutputBufferLength < output) {
+    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  return TRUE;
+}
 
 extern "C" {
 

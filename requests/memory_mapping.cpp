@@ -2,7 +2,7 @@
 // display driver, and views of video memory for other processes. The driver
 // keeps no record of them: the caller hands the addresses back to release
 // them.
-#include "miniport/request_handlers.h"
+#include "requests/request_handlers.h"
 
 namespace {
 
@@ -16,10 +16,6 @@ static_assert(sizeof(VIDEO_PUBLIC_ACCESS_RANGES) ==
 static_assert(sizeof(VIDEO_SHARE_MEMORY_INFORMATION) ==
                   offsetof(VIDEO_SHARE_MEMORY_INFORMATION, VirtualAddress) + sizeof(PVOID),
               "shared view record without padding");
-
-TORVIC_PAGEABLE ULONG Torvic_memory_size(PHW_DEVICE_EXTENSION extension) {
-  return extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
-}
 
 // Where the visible frame of the board's current mode begins in video memory.
 TORVIC_PAGEABLE ULONG Torvic_current_start_offset(PHW_DEVICE_EXTENSION extension) {
@@ -40,11 +36,9 @@ TORVIC_PAGEABLE VP_STATUS Torvic_release_public_range(PHW_DEVICE_EXTENSION exten
 extern "C" TORVIC_PAGEABLE VOID Torvic_map_video_memory(PHW_DEVICE_EXTENSION extension,
                                                         PVIDEO_REQUEST_PACKET request) {
   request->StatusBlock->Information = record_size<VIDEO_MEMORY_INFORMATION>;
-  if (request->OutputBufferLength < record_size<VIDEO_MEMORY_INFORMATION> ||
-      request->InputBufferLength < record_size<VIDEO_MEMORY>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
+  if (!Torvic_buffers_fit(request, record_size<VIDEO_MEMORY>,
+                          record_size<VIDEO_MEMORY_INFORMATION>))
     return;
-  }
 
   const VIDEO_MEMORY *memory = static_cast<const VIDEO_MEMORY *>(request->InputBuffer);
   PVOID requested = memory->RequestedVirtualAddress;
@@ -74,10 +68,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_map_video_memory(PHW_DEVICE_EXTENSION ext
 
 extern "C" TORVIC_PAGEABLE VOID Torvic_unmap_video_memory(PHW_DEVICE_EXTENSION extension,
                                                           PVIDEO_REQUEST_PACKET request) {
-  if (request->InputBufferLength < record_size<VIDEO_MEMORY>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, record_size<VIDEO_MEMORY>, 0)) return;
 
   PVOID address = static_cast<const VIDEO_MEMORY *>(request->InputBuffer)->RequestedVirtualAddress;
   request->StatusBlock->Status = VideoPortUnmapMemory(extension, address, nullptr);
@@ -89,10 +80,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_unmap_video_memory(PHW_DEVICE_EXTENSION e
 extern "C" TORVIC_PAGEABLE VOID Torvic_query_public_access_ranges(
     PHW_DEVICE_EXTENSION extension, PVIDEO_REQUEST_PACKET request) {
   request->StatusBlock->Information = PUBLIC_ACCESS_RANGES_SIZE;
-  if (request->OutputBufferLength < PUBLIC_ACCESS_RANGES_SIZE) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, 0, PUBLIC_ACCESS_RANGES_SIZE)) return;
 
   PVIDEO_PUBLIC_ACCESS_RANGES records =
       static_cast<PVIDEO_PUBLIC_ACCESS_RANGES>(request->OutputBuffer);
@@ -133,10 +121,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_query_public_access_ranges(
 // Releases the memory-space mappings of a public-range array.
 extern "C" TORVIC_PAGEABLE VOID Torvic_free_public_access_ranges(
     PHW_DEVICE_EXTENSION extension, PVIDEO_REQUEST_PACKET request) {
-  if (request->InputBufferLength < PUBLIC_ACCESS_RANGES_SIZE) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, PUBLIC_ACCESS_RANGES_SIZE, 0)) return;
 
   const VIDEO_PUBLIC_ACCESS_RANGES *records =
       static_cast<const VIDEO_PUBLIC_ACCESS_RANGES *>(request->InputBuffer);
@@ -153,11 +138,9 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_free_public_access_ranges(
 // is checked and handed back for the caller to apply.
 extern "C" TORVIC_PAGEABLE VOID Torvic_share_video_memory(PHW_DEVICE_EXTENSION extension,
                                                           PVIDEO_REQUEST_PACKET request) {
-  if (request->OutputBufferLength < record_size<VIDEO_SHARE_MEMORY_INFORMATION> ||
-      request->InputBufferLength < record_size<VIDEO_SHARE_MEMORY>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
+  if (!Torvic_buffers_fit(request, record_size<VIDEO_SHARE_MEMORY>,
+                          record_size<VIDEO_SHARE_MEMORY_INFORMATION>))
     return;
-  }
 
   const VIDEO_SHARE_MEMORY *share = static_cast<const VIDEO_SHARE_MEMORY *>(request->InputBuffer);
   const HANDLE process = share->ProcessHandle;
@@ -191,10 +174,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_share_video_memory(PHW_DEVICE_EXTENSION e
 
 extern "C" TORVIC_PAGEABLE VOID Torvic_unshare_video_memory(PHW_DEVICE_EXTENSION extension,
                                                             PVIDEO_REQUEST_PACKET request) {
-  if (request->InputBufferLength < record_size<VIDEO_SHARE_MEMORY>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, record_size<VIDEO_SHARE_MEMORY>, 0)) return;
 
   const VIDEO_SHARE_MEMORY *share = static_cast<const VIDEO_SHARE_MEMORY *>(request->InputBuffer);
   request->StatusBlock->Status =

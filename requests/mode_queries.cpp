@@ -1,6 +1,6 @@
 // The display driver's questions about the mode catalogue: how many modes,
 // which ones, and which one is set.
-#include "miniport/request_handlers.h"
+#include "requests/request_handlers.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ namespace {
 TORVIC_PAGEABLE VOID Torvic_build_mode_record(PHW_DEVICE_EXTENSION extension, ULONG index,
                                               PVIDEO_MODE_INFORMATION record) {
   const VIDEO_MODE_INFORMATION &mode = extension->mode_table[index].info;
-  const ULONG memory_size = extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength;
+  const ULONG memory_size = Torvic_memory_size(extension);
 
   *record = mode;
   record->ModeIndex = index;
@@ -32,10 +32,7 @@ extern "C" TORVIC_PAGEABLE const MODE_ENTRY *Torvic_current_mode_entry(
 extern "C" TORVIC_PAGEABLE VOID Torvic_query_num_avail_modes(PHW_DEVICE_EXTENSION extension,
                                                              PVIDEO_REQUEST_PACKET request) {
   request->StatusBlock->Information = record_size<VIDEO_NUM_MODES>;
-  if (request->OutputBufferLength < record_size<VIDEO_NUM_MODES>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, 0, record_size<VIDEO_NUM_MODES>)) return;
 
   PVIDEO_NUM_MODES modes = static_cast<PVIDEO_NUM_MODES>(request->OutputBuffer);
   modes->NumModes = Torvic_available_modes(extension);
@@ -48,10 +45,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_query_avail_modes(PHW_DEVICE_EXTENSION ex
   const ULONG slots = Torvic_available_modes(extension);
   const ULONG length = slots * record_size<VIDEO_MODE_INFORMATION>;
   request->StatusBlock->Information = length;
-  if (request->OutputBufferLength < length) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, 0, length)) return;
 
   // The count of available entries sized the buffer; never write past it,
   // even if the flags and the count were ever to disagree.
@@ -68,10 +62,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_query_avail_modes(PHW_DEVICE_EXTENSION ex
 extern "C" TORVIC_PAGEABLE VOID Torvic_query_current_mode(PHW_DEVICE_EXTENSION extension,
                                                           PVIDEO_REQUEST_PACKET request) {
   request->StatusBlock->Information = record_size<VIDEO_MODE_INFORMATION>;
-  if (request->OutputBufferLength < record_size<VIDEO_MODE_INFORMATION>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, 0, record_size<VIDEO_MODE_INFORMATION>)) return;
 
   if (Torvic_current_mode_entry(extension) == nullptr) {
     request->StatusBlock->Status = ERROR_INVALID_PARAMETER;

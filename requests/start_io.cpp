@@ -1,6 +1,6 @@
 // Dispatch of video requests to their handlers, and the driver's two
 // private requests.
-#include "miniport/request_handlers.h"
+#include "requests/request_handlers.h"
 
 namespace {
 
@@ -13,10 +13,7 @@ constexpr ULONG MAX_STALL_MICROSECONDS = 50;
 extern "C" TORVIC_PAGEABLE VOID Torvic_stall(PHW_DEVICE_EXTENSION extension,
                                              PVIDEO_REQUEST_PACKET request) {
   (void)extension;
-  if (request->InputBufferLength < record_size<ULONG>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, record_size<ULONG>, 0)) return;
 
   ULONG microseconds = *static_cast<const ULONG *>(request->InputBuffer);
   if (microseconds > MAX_STALL_MICROSECONDS) microseconds = MAX_STALL_MICROSECONDS;
@@ -28,10 +25,7 @@ extern "C" TORVIC_PAGEABLE VOID Torvic_query_num_boards(PHW_DEVICE_EXTENSION ext
                                                         PVIDEO_REQUEST_PACKET request) {
   (void)extension;
   request->StatusBlock->Information = record_size<ULONG>;
-  if (request->OutputBufferLength < record_size<ULONG>) {
-    request->StatusBlock->Status = ERROR_INSUFFICIENT_BUFFER;
-    return;
-  }
+  if (!Torvic_buffers_fit(request, 0, record_size<ULONG>)) return;
 
   *static_cast<PULONG>(request->OutputBuffer) = num_boards;
   request->StatusBlock->Status = NO_ERROR;
