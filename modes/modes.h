@@ -1,4 +1,5 @@
-// Mode tables, mode programming, the DAC and the return to VGA.
+// Mode tables, mode programming, the DAC, the memory windows and the return
+// to VGA.
 #pragma once
 
 #include "miniport/torvic.h"
@@ -19,6 +20,12 @@ VOID Torvic_dac_open_sequence(PHW_DEVICE_EXTENSION extension, UCHAR first_index)
 VOID Torvic_dac_set_index(PHW_DEVICE_EXTENSION extension, UCHAR index);
 VOID Torvic_dac_write_data(PHW_DEVICE_EXTENSION extension, UCHAR data);
 VOID Torvic_set_mclock(PHW_DEVICE_EXTENSION extension, ULONG board_clock);
+// Resets CONFIG2, which clears the three window enables and the other bits
+// outside CONFIG2_RESET_KEEP and sets CONFIG2_RESET_SET, then programs memory
+// window 0 and the two XY windows from the access ranges as they stand and
+// switches them on again. With board_clock, the memory clock is set to the
+// board's own while the windows are off, as initialisation does it.
+VOID Torvic_reset_windows(PHW_DEVICE_EXTENSION extension, BOOLEAN board_clock);
 VOID Torvic_set_mode(PHW_DEVICE_EXTENSION extension, MODE_ENTRY *mode);
 VOID Torvic_set_colors(PHW_DEVICE_EXTENSION extension, ULONG first, ULONG count,
                        PVIDEO_CLUTDATA entries);

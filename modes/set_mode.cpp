@@ -1,7 +1,6 @@
 // Putting a board into one mode of the catalogue: configuration and windows,
 // an idle engine, clear memory, CRT controller timing, memory clock, pixel
 // clock and pixel format.
-#include "hardware/hardware.h"
 #include "miniport/register_access.h"
 #include "modes/modes.h"
 

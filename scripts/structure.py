@@ -66,8 +66,8 @@ def sources():
 
 
 def resolve(including, target):
-    """The file an include names: from the root, or beside the includer."""
-    for candidate in (target, os.path.join(os.path.dirname(including), target)):
+    """The file an include names: from the root, from include/, or beside the includer."""
+    for candidate in (target, os.path.join("include", target), os.path.join(os.path.dirname(including), target)):
         if os.path.isfile(os.path.join(ROOT, candidate)):
             return os.path.normpath(candidate).replace(os.sep, "/")
     return None

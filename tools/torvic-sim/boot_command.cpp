@@ -6,9 +6,9 @@
 
 #include "host/display_client.h"
 #include "host/text.h"
-#include "session.h"
 #include "json_output.h"
 #include "labels.h"
+#include "session.h"
 #include "text_output.h"
 #include "torvic/board_layout.h"
 

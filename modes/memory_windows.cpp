@@ -2,7 +2,6 @@
 // window 0 over all of it, and the two XY windows. CONFIG2 is reset first,
 // which switches all three off; each window is then programmed and switched
 // on again in CONFIG2.
-#include "hardware/hardware.h"
 #include "miniport/register_access.h"
 #include "modes/modes.h"
 
