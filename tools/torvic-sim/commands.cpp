@@ -21,12 +21,12 @@
 #include <set>
 #include <sstream>
 
-#include "host/display_client.h"
+#include "host/display/display_client.h"
 #include "session.h"
-#include "host/machine.h"
-#include "host/monitor.h"
-#include "host/test_pattern.h"
-#include "host/text.h"
+#include "host/board/monitor.h"
+#include "host/display/test_pattern.h"
+#include "host/port/machine.h"
+#include "host/port/text.h"
 #include "machine_file.h"
 #include "png_file.h"
 

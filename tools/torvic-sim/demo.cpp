@@ -2,7 +2,7 @@
 #include <iostream>
 #include <optional>
 
-#include "host/display_client.h"
+#include "host/display/display_client.h"
 #include "machine_file.h"
 #include "png_file.h"
 #include "session.h"

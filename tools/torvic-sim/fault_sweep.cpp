@@ -11,10 +11,10 @@
 #include <map>
 #include <thread>
 
-#include "host/display_client.h"
-#include "host/request_names.h"
-#include "host/service_faults.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/request_names.h"
+#include "host/port/service_faults.h"
+#include "host/port/text.h"
 #include "left_behind.h"
 #include "machine_file.h"
 #include "session.h"

@@ -6,8 +6,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "host/framebuf_session.h"
-#include "host/text.h"
+#include "host/display/framebuf_session.h"
+#include "host/port/text.h"
 #include "install_file.h"
 #include "machine_file.h"
 #include "png_file.h"

@@ -1,7 +1,7 @@
 #include "machine_file.h"
 
-#include "host/service_faults.h"
-#include "host/text.h"
+#include "host/port/service_faults.h"
+#include "host/port/text.h"
 
 #include <fstream>
 #include <set>

@@ -15,7 +15,7 @@
 
 #include "commands.h"
 #include "trace_filter.h"
-#include "host/machine.h"
+#include "host/port/machine.h"
 #include "machine_file.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "host/display_client.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/text.h"
 #include "machine_file.h"
 #include "session.h"
 

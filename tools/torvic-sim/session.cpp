@@ -12,8 +12,8 @@
 #include <set>
 #include <sstream>
 
-#include "host/display_client.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/text.h"
 #include "machine_file.h"
 #include "trace_filter.h"
 

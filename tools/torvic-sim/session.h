@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "commands.h"
-#include "host/machine.h"
-#include "host/monitor.h"
-#include "host/request_names.h"
-#include "host/test_pattern.h"
+#include "host/board/monitor.h"
+#include "host/display/test_pattern.h"
+#include "host/port/machine.h"
+#include "host/port/request_names.h"
 
 namespace torvic::sim {
 
