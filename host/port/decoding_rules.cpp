@@ -1,8 +1,8 @@
-// The rules that keep boards from answering at addresses nobody gave them:
-// what a board decodes must be what was claimed for it, or what the firmware
-// left; no two boards may decode one address; and a register is never sized
-// while the board decodes it.
-#include "host/port/machine.h"
+// The arbiter's rules that keep boards from answering at addresses nobody
+// gave them: what a board decodes must be what was claimed for it, or what
+// the firmware left; no two boards may decode one address; and a register is
+// never sized while the board decodes it.
+#include "host/port/arbiter.h"
 #include "host/port/text.h"
 
 namespace torvic::host {
@@ -21,7 +21,7 @@ std::string describe(const PhysRange &r) {
 
 }  // namespace
 
-std::vector<Machine::Decoding> Machine::decoding() const {
+std::vector<Arbiter::Decoding> Arbiter::decoding() const {
   std::vector<Decoding> v;
   for (const auto &b : boards_)
     for (int bar = 0; bar < kNumBars; bar++) {
@@ -34,7 +34,7 @@ std::vector<Machine::Decoding> Machine::decoding() const {
   return v;
 }
 
-void Machine::check_decoding(const std::string &when) {
+void Arbiter::check_decoding(const std::string &when) {
   const std::vector<Decoding> now = decoding();
   for (const Decoding &d : now) {
     if (d.as_powered_on) continue;
@@ -44,9 +44,9 @@ void Machine::check_decoding(const std::string &when) {
         claimed |= claim.slot == static_cast<int>(d.board->slot()) && r.io == d.range.io &&
                    d.range.start >= r.start && d.range.end() <= r.end();
     if (!claimed)
-      stop("%s: slot %u decodes %s %s, which no live claim of that board covers and the "
-           "firmware did not leave there",
-           when.c_str(), d.board->slot(), bar_label(d.bar), describe(d.range).c_str());
+      verifier_.stop("%s: slot %u decodes %s %s, which no live claim of that board covers and "
+                     "the firmware did not leave there",
+                     when.c_str(), d.board->slot(), bar_label(d.bar), describe(d.range).c_str());
   }
   for (size_t i = 0; i < now.size(); i++)
     for (size_t j = i + 1; j < now.size(); j++) {
@@ -54,21 +54,21 @@ void Machine::check_decoding(const std::string &when) {
       if (now[i].board == now[j].board || a.io != b.io || a.end() <= b.start ||
           b.end() <= a.start || (now[i].as_powered_on && now[j].as_powered_on))
         continue;
-      stop("%s: slots %u and %u both decode %s (%s and %s)", when.c_str(), now[i].board->slot(),
-           now[j].board->slot(), a.io ? "I/O" : "memory", describe(a).c_str(),
-           describe(b).c_str());
+      verifier_.stop("%s: slots %u and %u both decode %s (%s and %s)", when.c_str(),
+                     now[i].board->slot(), now[j].board->slot(), a.io ? "I/O" : "memory",
+                     describe(a).c_str(), describe(b).c_str());
     }
 }
 
-void Machine::check_sizing_write(const Board &board, ULONG offset, uint32_t value) {
+void Arbiter::check_sizing_write(const Board &board, ULONG offset, uint32_t value) {
   if (value != 0xFFFFFFFF) return;
   const int bar = range_register_at(offset);
   if (bar < 0 || !board.config().bars[bar].implemented) return;
   const bool io = board.config().bars[bar].io && bar != kRomBar;
   if (io ? board.io_decoding() : board.memory_decoding())
-    stop("VideoPortSetBusData: all ones written to %s of slot %u while its %s decoding is on: "
-         "the board answers at every address the register passes through",
-         bar_label(bar), board.slot(), io ? "I/O" : "memory");
+    verifier_.stop("VideoPortSetBusData: all ones written to %s of slot %u while its %s decoding "
+                   "is on: the board answers at every address the register passes through",
+                   bar_label(bar), board.slot(), io ? "I/O" : "memory");
 }
 
 }  // namespace torvic::host
