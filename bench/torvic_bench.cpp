@@ -2,10 +2,10 @@
 // driver image), a mode set, and the mode list, on the default machine.
 #include <benchmark/benchmark.h>
 
-#include "host/display_client.h"
-#include "host/machine.h"
-#include "host/monitor.h"
-#include "host/test_pattern.h"
+#include "host/board/monitor.h"
+#include "host/display/display_client.h"
+#include "host/display/test_pattern.h"
+#include "host/port/machine.h"
 
 namespace {
 

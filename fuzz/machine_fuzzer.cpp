@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "fuzz/input_reader.h"
-#include "host/display_client.h"
-#include "host/machine.h"
-#include "host/service_faults.h"
-#include "host/test_pattern.h"
+#include "host/display/display_client.h"
+#include "host/display/test_pattern.h"
+#include "host/port/machine.h"
+#include "host/port/service_faults.h"
 #include "tools/torvic-sim/machine_file.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fuzz/input_reader.h"
-#include "host/display_client.h"
-#include "host/machine.h"
+#include "host/display/display_client.h"
+#include "host/port/machine.h"
 #include "torvic/requests.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #   host  the 64-bit host build: driver rooms, host/, tools/, tests/, fuzz/,
 #         bench/;
 #   m32   the 32-bit host build, for what differs there: the files only it
-#         compiles (host/pe_image.cpp) and those with code of their own for
-#         __i386__;
+#         compiles (host/image/pe_image.cpp) and those with code of their own
+#         for __i386__;
 #   nt    the driver rooms as the NT image sees them: the i686-w64-mingw32
 #         target, the DDK's headers, TORVIC_NT_BUILD.
 # Outside the test command (it takes minutes); .ci/run calls it after.

@@ -9,10 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/guarded_memory.h"
-#include "host/monitor.h"
-#include "host/test_pattern.h"
-#include "host/vram_views.h"
+#include "host/board/monitor.h"
+#include "host/board/vram_views.h"
+#include "host/display/test_pattern.h"
+#include "host/port/guarded_memory.h"
 #include "test_support.h"
 
 namespace torvic::test {

@@ -15,10 +15,10 @@
 #include <memory>
 #include <set>
 
-#include "host/driver_call.h"
-#include "host/driver_image.h"
-#include "host/monitor.h"
-#include "host/test_pattern.h"
+#include "host/board/monitor.h"
+#include "host/display/test_pattern.h"
+#include "host/image/driver_call.h"
+#include "host/image/driver_image.h"
 #include "miniport/board_registers.h"
 #include "torvic/requests.h"
 #include "test_support.h"

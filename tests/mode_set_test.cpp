@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "host/monitor.h"
+#include "host/board/monitor.h"
 #include "miniport/board_registers.h"
 #include "test_support.h"
 

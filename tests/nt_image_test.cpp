@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "host/pe_image.h"
+#include "host/image/pe_image.h"
 #include "test_support.h"
 
 namespace torvic::test {

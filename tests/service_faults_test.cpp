@@ -5,10 +5,10 @@
 #include <iterator>
 #include <set>
 
-#include "host/monitor.h"
-#include "host/service_faults.h"
-#include "host/services.h"
-#include "host/test_pattern.h"
+#include "host/board/monitor.h"
+#include "host/display/test_pattern.h"
+#include "host/port/service_faults.h"
+#include "host/port/services.h"
 #include "tests/test_support.h"
 #include "tools/torvic-sim/left_behind.h"
 

@@ -5,9 +5,9 @@
 #include <set>
 #include <sstream>
 
-#include "host/framebuf_session.h"
-#include "host/inf_file.h"
-#include "host/monitor.h"
+#include "host/board/monitor.h"
+#include "host/display/framebuf_session.h"
+#include "host/display/inf_file.h"
 #include "miniport/board_registers.h"
 #include "tests/test_support.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host/display_client.h"
-#include "host/machine.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/machine.h"
+#include "host/port/text.h"
 #include "miniport/device_extension.h"
 
 namespace torvic::test {

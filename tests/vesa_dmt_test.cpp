@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "host/monitor.h"
+#include "host/board/monitor.h"
 #include "tests/test_support.h"
 
 namespace torvic::test {

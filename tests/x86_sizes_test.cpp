@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "host/display_client.h"
+#include "host/display/display_client.h"
 #include "test_support.h"
 
 #if defined(__i386__)

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <iostream>
 
-#include "host/display_client.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/text.h"
 #include "json_output.h"
 #include "labels.h"
 #include "session.h"

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "commands.h"
-#include "host/display_client.h"
+#include "host/display/display_client.h"
 #include "json_output.h"
 #include "labels.h"
 #include "machine_file.h"

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "commands.h"
-#include "host/framebuf_session.h"
-#include "host/text.h"
+#include "host/display/framebuf_session.h"
+#include "host/port/text.h"
 #include "install_file.h"
 #include "json_output.h"
 #include "labels.h"

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <exception>
 
-#include "host/display_client.h"
-#include "host/request_names.h"
-#include "host/service_faults.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/request_names.h"
+#include "host/port/service_faults.h"
+#include "host/port/text.h"
 #include "labels.h"
 #include "mode_choice.h"
 #include "picture_check.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/machine.h"
+#include "host/port/machine.h"
 #include "left_behind.h"
 
 namespace torvic::sim {

@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "host/machine.h"
-#include "host/monitor.h"
+#include "host/port/machine.h"
+#include "host/board/monitor.h"
 #include "session.h"
 
 namespace torvic::sim {

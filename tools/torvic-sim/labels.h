@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/request_names.h"
+#include "host/port/request_names.h"
 #include "platform/video_port_interface.h"
 
 namespace torvic::sim {

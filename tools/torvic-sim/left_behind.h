@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/display_client.h"
-#include "host/machine.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/machine.h"
+#include "host/port/text.h"
 
 namespace torvic::sim {
 

@@ -3,8 +3,8 @@
 // reader learns is written back next to it; the fuzz target links it alone.
 #include "machine_file.h"
 
-#include "host/service_faults.h"
-#include "host/text.h"
+#include "host/port/service_faults.h"
+#include "host/port/text.h"
 
 #include <fstream>
 #include <set>

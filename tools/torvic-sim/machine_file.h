@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/machine.h"
+#include "host/port/machine.h"
 
 namespace torvic::sim {
 

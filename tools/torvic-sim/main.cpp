@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "command_line.h"
-#include "host/machine.h"
+#include "host/port/machine.h"
 #include "machine_file.h"
 #include "session.h"
 

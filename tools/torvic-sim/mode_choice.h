@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/test_pattern.h"
+#include "host/display/test_pattern.h"
 #include "platform/video_port_interface.h"
 
 namespace torvic::sim {

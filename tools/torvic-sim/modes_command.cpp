@@ -2,8 +2,8 @@
 #include <iostream>
 
 #include "commands.h"
-#include "host/display_client.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/text.h"
 #include "json_output.h"
 #include "session.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/display_client.h"
+#include "host/display/display_client.h"
 #include "labels.h"
 
 namespace torvic::sim {

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "host/machine.h"
-#include "host/monitor.h"
-#include "host/test_pattern.h"
+#include "host/port/machine.h"
+#include "host/board/monitor.h"
+#include "host/display/test_pattern.h"
 
 namespace torvic::sim {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/monitor.h"
+#include "host/board/monitor.h"
 
 namespace torvic::sim {
 

@@ -6,9 +6,9 @@
 #include <iostream>
 #include <sstream>
 
-#include "host/display_client.h"
-#include "host/request_names.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/request_names.h"
+#include "host/port/text.h"
 #include "labels.h"
 #include "machine_file.h"
 

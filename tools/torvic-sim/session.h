@@ -4,7 +4,7 @@
 #include <string>
 
 #include "commands.h"
-#include "host/machine.h"
+#include "host/port/machine.h"
 
 namespace torvic::sim {
 

@@ -2,8 +2,8 @@
 #include <iostream>
 
 #include "commands.h"
-#include "host/display_client.h"
-#include "host/test_pattern.h"
+#include "host/display/display_client.h"
+#include "host/display/test_pattern.h"
 #include "json_output.h"
 #include "labels.h"
 #include "machine_file.h"

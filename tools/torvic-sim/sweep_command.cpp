@@ -13,11 +13,11 @@
 #include <tuple>
 
 #include "commands.h"
-#include "host/display_client.h"
-#include "host/machine.h"
-#include "host/monitor.h"
-#include "host/test_pattern.h"
-#include "host/text.h"
+#include "host/display/display_client.h"
+#include "host/port/machine.h"
+#include "host/board/monitor.h"
+#include "host/display/test_pattern.h"
+#include "host/port/text.h"
 #include "json_output.h"
 #include "labels.h"
 #include "machine_file.h"

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "host/text.h"
+#include "host/port/text.h"
 
 namespace torvic::sim {
 

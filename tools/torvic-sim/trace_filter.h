@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/trace.h"
+#include "host/port/trace.h"
 
 namespace torvic::sim {
 
