@@ -12,7 +12,7 @@
 #include "host/board/monitor.h"
 #include "host/board/vram_views.h"
 #include "host/display/test_pattern.h"
-#include "host/port/guarded_memory.h"
+#include "host/common/guarded_memory.h"
 #include "test_support.h"
 
 namespace torvic::test {

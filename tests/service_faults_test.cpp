@@ -8,7 +8,7 @@
 #include "host/board/monitor.h"
 #include "host/display/test_pattern.h"
 #include "host/port/service_faults.h"
-#include "host/port/services.h"
+#include "host/image/service_exports.h"
 #include "tests/test_support.h"
 #include "tools/torvic-sim/left_behind.h"
 

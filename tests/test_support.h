@@ -11,7 +11,7 @@
 
 #include "host/display/display_client.h"
 #include "host/port/machine.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "miniport/device_extension.h"
 
 namespace torvic::test {

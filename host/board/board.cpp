@@ -10,8 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/port/guarded_memory.h"
-#include "host/port/text.h"
+#include "host/common/guarded_memory.h"
+#include "host/common/text.h"
 
 namespace torvic::host {
 

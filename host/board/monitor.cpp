@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 namespace torvic::host {
 

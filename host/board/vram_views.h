@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "host/port/guarded_memory.h"
+#include "host/common/guarded_memory.h"
 
 namespace torvic::host {
 

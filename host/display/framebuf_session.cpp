@@ -3,7 +3,7 @@
 #include "host/display/framebuf_session.h"
 
 #include "host/display/display_client.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 namespace torvic::host {
 

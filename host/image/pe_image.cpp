@@ -14,9 +14,9 @@
 #include <stdexcept>
 #include <strings.h>
 
-#include "host/port/guarded_memory.h"
-#include "host/port/services.h"
-#include "host/port/text.h"
+#include "host/common/guarded_memory.h"
+#include "host/image/service_exports.h"
+#include "host/common/text.h"
 
 namespace torvic::host {
 

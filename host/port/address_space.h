@@ -16,7 +16,7 @@
 #include "host/image/loaded_image.h"
 #include "host/port/arbiter.h"
 #include "host/port/fault_injector.h"
-#include "host/port/guarded_memory.h"
+#include "host/common/guarded_memory.h"
 #include "host/port/recorder.h"
 #include "host/port/verifier.h"
 #include "platform/video_port_interface.h"

@@ -3,7 +3,7 @@
 // the firmware left; no two boards may decode one address; and a register is
 // never sized while the board decodes it.
 #include "host/port/arbiter.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 namespace torvic::host {
 

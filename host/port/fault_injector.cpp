@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "host/port/service_faults.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 namespace torvic::host {
 

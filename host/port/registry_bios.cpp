@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/port/request_names.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "host/port/trace_args.h"
 
 namespace torvic::host {

@@ -1,6 +1,6 @@
 #include "host/port/request_names.h"
 
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "torvic/requests.h"
 
 namespace torvic::host {

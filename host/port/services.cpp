@@ -1,6 +1,6 @@
 // The video port services the driver image imports, each handed to the
 // machine whose callback is running.
-#include "host/port/services.h"
+#include "host/image/service_exports.h"
 
 #include "host/port/machine.h"
 

@@ -1,7 +1,7 @@
 // Trace events as text, JSON and the compact form tests compare (trace.h).
 #include "host/port/trace.h"
 
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 #include <nlohmann/json.hpp>
 

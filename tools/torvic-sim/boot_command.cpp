@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "host/display/display_client.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "json_output.h"
 #include "labels.h"
 #include "session.h"

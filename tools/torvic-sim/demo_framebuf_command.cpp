@@ -8,7 +8,7 @@
 
 #include "commands.h"
 #include "host/display/framebuf_session.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "install_file.h"
 #include "json_output.h"
 #include "labels.h"

@@ -7,7 +7,7 @@
 #include "host/display/display_client.h"
 #include "host/port/request_names.h"
 #include "host/port/service_faults.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "labels.h"
 #include "mode_choice.h"
 #include "picture_check.h"

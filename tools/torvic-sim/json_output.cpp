@@ -5,7 +5,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "labels.h"
 #include "machine_file.h"
 

@@ -15,7 +15,7 @@
 
 #include "host/display/display_client.h"
 #include "host/port/machine.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 namespace torvic::sim {
 

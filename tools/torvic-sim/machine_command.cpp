@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "commands.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "labels.h"
 #include "machine_file.h"
 

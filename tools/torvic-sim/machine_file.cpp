@@ -4,7 +4,7 @@
 #include "machine_file.h"
 
 #include "host/port/service_faults.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 #include <fstream>
 #include <set>

@@ -3,7 +3,7 @@
 
 #include "commands.h"
 #include "host/display/display_client.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "json_output.h"
 #include "session.h"
 

@@ -8,7 +8,7 @@
 
 #include "host/display/display_client.h"
 #include "host/port/request_names.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "labels.h"
 #include "machine_file.h"
 

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <vector>
 
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "machine_file.h"
 #include "trace_filter.h"
 

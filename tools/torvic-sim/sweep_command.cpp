@@ -17,7 +17,7 @@
 #include "host/port/machine.h"
 #include "host/board/monitor.h"
 #include "host/display/test_pattern.h"
-#include "host/port/text.h"
+#include "host/common/text.h"
 #include "json_output.h"
 #include "labels.h"
 #include "machine_file.h"

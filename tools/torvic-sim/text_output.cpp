@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 namespace torvic::sim {
 

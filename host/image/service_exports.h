@@ -1,5 +1,6 @@
 // The video port services the host provides, by the names under which
-// videoprt.sys exports them, for binding an NT image's imports.
+// videoprt.sys exports them, for binding an NT image's imports. The port
+// room defines the table; the loader only reads it.
 #pragma once
 
 #include <span>

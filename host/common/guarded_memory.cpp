@@ -1,5 +1,5 @@
 // Fenced blocks and reserved address space (guarded_memory.h).
-#include "host/port/guarded_memory.h"
+#include "host/common/guarded_memory.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

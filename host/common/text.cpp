@@ -1,5 +1,5 @@
 // Small text helpers (text.h).
-#include "host/port/text.h"
+#include "host/common/text.h"
 
 #include <cstdarg>
 #include <cstdio>
