@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the host video port costs: booting a machine (which loads a fresh
 // driver image), a mode set, and the mode list, on the default machine.
 #include <benchmark/benchmark.h>

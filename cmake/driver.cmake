@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The driver rooms: code that runs in the NT kernel, built freestanding.
 function(torvic_driver_sources out)
   file(GLOB sources CONFIGURE_DEPENDS

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # How the 32-bit build's test programs run. Where the kernel executes i386
 # programs they run as they are; where it does not (containers and VMs built
 # without 32-bit emulation), they run under the user-mode emulator qemu-i386

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross toolchain for the NT kernel image: Debian's mingw-w64 compilers for
 # 32-bit x86 Windows, with the DDK headers and import libraries they ship.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The NT kernel image of the driver, torvic.sys, cross-built with the mingw-w64
 # i686 toolchain against its DDK headers, and the checks that the image is what
 # the NT loader and the video port take: a native image entered at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding boards on the PCI bus, claiming their resources and mapping them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The find-adapter callback: one board per call, chained and counted.
 #include "discovery/discovery.h"
 

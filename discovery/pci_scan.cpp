@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the next board on the PCI bus, sizing its base address registers
 // and claiming its resources.
 #include "discovery/discovery.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads a fuzz target's input as little-endian numbers, one after another;
 // past its end every number reads 0, so any input is a whole one.
 #pragma once

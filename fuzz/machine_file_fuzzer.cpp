@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds the machine-file reader arbitrary text: it must either describe a
 // machine or refuse with a message, never fail in any other way.
 #include <cstdint>

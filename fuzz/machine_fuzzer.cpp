@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds a whole machine from its input: up to 32 boards of any variant
 // code, memory straps, base address registers and power-on register values,
 // other devices of the family's vendor, a drawing engine that is slow or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target without the fuzzing engine: over every file of the
 // corpus folders given, then over a fixed number of pseudo-random inputs
 // from a fixed seed, so that a plain build checks the same properties on

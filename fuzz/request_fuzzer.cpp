@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds the driver arbitrary video requests, as a faulty or hostile display
 // driver could send them: any code, any lengths, any bytes. The host video
 // port's guards turn every access outside a buffer, every misuse of a

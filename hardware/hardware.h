@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bring-up of a found board: memory size, variant and the hardware
 // description.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // First initialisation of a found board: memory size, variant, mode table,
 // memory clock, memory windows and the hardware description.
 #include "hardware/hardware.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hardware description each board leaves under the driver's device key:
 // chip, DAC, memory size and adapter name.
 #include "hardware/hardware.h"

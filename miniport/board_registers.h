@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every register of the board that the driver touches: the PCI
 // configuration header, the memory-mapped register block at reg_base, the I/O
 // block at io_base and the DAC's indexed registers.

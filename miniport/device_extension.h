@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-board record the video port allocates for every board found, and
 // the module-wide state shared by all boards.
 #pragma once

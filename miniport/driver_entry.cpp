@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registration with the video port as a miniport for PCI boards.
 #include "miniport/torvic.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One helper per register bank; each is exactly one video port service call.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver's callbacks and module-wide state.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver's one window onto the platform. Every driver source includes
 // this header and nothing else from outside the driver rooms.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform records as the 32-bit x86 video port lays them out. The
 // driver reads and writes these records field by field at the offsets the
 // video port and the display driver use, so any declaration that puts a field

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DAC's indexed registers and its memory clock.
 //
 // These routines stay resident: the reset path uses them when the machine

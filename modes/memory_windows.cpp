@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three windows through which the board decodes video memory: memory
 // window 0 over all of it, and the two XY windows. CONFIG2 is reset first,
 // which switches all three off; each window is then programmed and switched

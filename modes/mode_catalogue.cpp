@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display modes the driver offers: one timing record per resolution and
 // refresh rate, and the two mode tables built from them, one for the
 // video-RAM boards and one for the DRAM board.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which mode table a board uses, and which of its modes fit the memory of
 // the boards that use it.
 #include "modes/modes.h"

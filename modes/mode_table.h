@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display-mode catalogue: timing records and mode entries.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Mode tables, mode programming, the DAC, the memory windows and the return
 // to VGA.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading runs of palette entries into the DAC.
 #include "miniport/register_access.h"
 #include "modes/modes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Putting a board into one mode of the catalogue: configuration and windows,
 // an idle engine, clear memory, CRT controller timing, memory clock, pixel
 // clock and pixel format.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Return of the boards to VGA text mode.
 //
 // Torvic_ResetHw runs when the machine is about to reset, possibly with

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Checks the NT kernel image of the driver before anyone installs it.
 
 The NT loader and the video port take a driver image only in one shape, and

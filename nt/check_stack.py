@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Checks that the driver's deepest call chain fits its stack budget.
 
 A video miniport runs on the kernel stack of whoever called the video port,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NT kernel base types at their NT widths, for builds that do not have the
 // DDK headers. Only what the driver and the video port interface need.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NT video port interface as a miniport sees it: records, request and
 // status codes, callbacks and the services this driver calls. Names, field
 // order and x86 sizes are the platform's own, so that the driver compiles

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Mappings of video memory and of the board's public register ranges for the
 // display driver, and views of video memory for other processes. The driver
 // keeps no record of them: the caller hands the addresses back to release

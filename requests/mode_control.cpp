@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display driver's requests that change what the board shows: setting a
 // mode of the catalogue, loading palette entries and going back to VGA.
 #include "requests/request_handlers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display driver's questions about the mode catalogue: how many modes,
 // which ones, and which one is set.
 #include "requests/request_handlers.h"

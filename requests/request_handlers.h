@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handlers that Torvic_StartIO hands video requests to. Each one checks
 // its buffer lengths, does the work and writes its status (and, when it
 // returns data, the size of that data) into the request's status block.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dispatch of video requests to their handlers, and the driver's two
 // private requests.
 #include "requests/request_handlers.h"

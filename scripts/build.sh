@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Configures and builds the host build (driver image, host video port,
 # torvic-sim and the tests).
 set -euo pipefail

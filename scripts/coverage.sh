@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Line and branch coverage of the driver rooms and of host/ by the whole
 # 64-bit suite: builds the coverage preset, runs every test, and has gcovr
 # report. Outside the test command; it takes a few minutes.

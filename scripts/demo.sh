@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything and runs torvic-sim, by default its demo on the embedded
 # default machine; the pictures land in the current folder. Arguments go to
 # torvic-sim.

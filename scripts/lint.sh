@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Static analysis of the whole tree: clang-tidy with the checks in
 # .clang-tidy (and tests/.clang-tidy), and cppcheck. Any finding fails the
 # run; a finding that is no fault is suppressed where it stands, with its

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Mutation score of the driver rooms against the 64-bit suite.
 
 Each mutant in scripts/mutants.toml is one small fault put into one driver

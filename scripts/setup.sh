@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what the build needs on a Debian machine, if anything is missing;
 # packages named as arguments too (scripts/lint.sh: clang-tidy, cppcheck).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything and runs every test: the 64-bit host build and its suite,
 # the NT kernel image torvic.sys (building it runs the image checks), the
 # 32-bit host build and its suite, and the suite under the sanitizers.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Writes the table of `torvic-sim faults --markdown` into docs/fault-table.md
 # between its markers; Cli.FaultTableInTheDocsIsWhatTheDriverDoes checks it is current.
 set -euo pipefail

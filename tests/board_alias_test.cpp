@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A board whose memory straps claim more video memory than it carries. The
 // address lines above the installed memory reach no chip, so the memory
 // repeats every installed-size bytes across the claimed range: mappings,

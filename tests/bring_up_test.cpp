@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bring-up of a found board: memory size, variant, memory clock, the three
 // memory windows, CONFIG2/CONFIG3, the modes that fit the memory and the
 // hardware description in the registry.

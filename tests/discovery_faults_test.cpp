@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Discovery when the configuration bus fails: a board is either taken whole,
 // decoding exactly what was claimed for it, or given back as the firmware
 // left it, and no value is ever made of a read that delivered nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registration and discovery: the driver image registers itself, then finds,
 // claims, maps, chains and counts the boards of a machine.
 #include <cstring>

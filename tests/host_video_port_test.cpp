@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host video port itself: the driver image it loads, the verifier that
 // stops a run on any misuse of a service, the trace and the virtual clock.
 // Why this file is long: one verifier rule a test, and the rules share the

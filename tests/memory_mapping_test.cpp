@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Mappings for the display driver: video memory with the visible frame's
 // place in it, the board's public register ranges, and views of video memory
 // shared with other processes.

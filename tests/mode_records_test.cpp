@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every field of every mode record the display driver reads, for every
 // variant and memory size, and the bounds of every mode index it may send.
 #include "tests/test_support.h"

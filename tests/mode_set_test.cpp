@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Putting a board into a display mode, and handing it back to VGA text mode:
 // the register sequences, the values that depend on the board, the refusals
 // and the drawing engine's wait.

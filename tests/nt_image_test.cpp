@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NT image as the 32-bit host loads it: what the loader refuses, where
 // the image lands, and the residency of the reset path proved by running it
 // with the pageable section paged out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Video requests as a display driver sends them: which codes are served, how
 // a buffer that is too short is answered, the mode queries, the private
 // requests and the palette.

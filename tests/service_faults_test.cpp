@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every video port service that NT can let fail, failing at one call: the
 // failure is the one NT gives, and the driver meets it without a crash, a
 // verifier stop or a success it did not have.

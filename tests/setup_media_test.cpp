@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The install files on the setup floppy, read as NT's setup reads them, and
 // the frame-buffer display driver's session they lead to.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the tests: machines, trace selections, readable
 // expectations.
 #pragma once

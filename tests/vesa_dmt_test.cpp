@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every mode the driver offers, as the monitor decodes it from the
 // registers, against the timings of the VESA standard where the standard
 // has the mode.

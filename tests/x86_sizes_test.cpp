@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The memory-mapping requests measured against the record sizes a 32-bit x86
 // display driver uses. A display driver built for NT sends its buffers at
 // these byte counts, so the driver's length tests and the sizes it reports in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board model (board.h): its registers and the accesses each answers,
 // configuration space, the DAC and video memory.
 #include "host/board/board.h"

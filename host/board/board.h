@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board model: PCI configuration space, the register block, the I/O
 // block, the DAC and video memory of one board of the family.
 #pragma once

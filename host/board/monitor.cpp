@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The monitor (monitor.h): the timing decoded from a board's CRTC and DAC
 // registers, and the picture it shows.
 #include "host/board/monitor.h"

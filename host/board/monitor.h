@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a monitor connected to a board would show: the timing it locks to,
 // decoded from the board's registers, and the visible picture.
 #pragma once

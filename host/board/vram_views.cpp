@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Views of video memory (vram_views.h): mapped afresh, or the whole memory
 // moved with its page tables to each mapping and parked again after.
 #include "host/board/vram_views.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Views of a board's video memory at the addresses the host video port
 // hands out for mappings.
 //

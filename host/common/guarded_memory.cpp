@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fenced blocks and reserved address space (guarded_memory.h).
 #include "host/common/guarded_memory.h"
 

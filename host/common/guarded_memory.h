@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Memory the host video port hands to the driver, fenced so that the
 // verifier sees any access outside it: a pattern zone before the block, and
 // after it the few bytes left by its alignment (also a pattern) and then an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small text helpers (text.h).
 #include "host/common/text.h"
 

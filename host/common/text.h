@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small text helpers shared by the host video port, torvic-sim and the tests.
 #pragma once
 

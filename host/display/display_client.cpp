@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display client (display_client.h): video requests with their records
 // packed and unpacked.
 #include "host/display/display_client.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A display driver's view of one board: the video requests it sends, with
 // their records packed and unpacked. Tests and torvic-sim talk to the
 // driver through it.

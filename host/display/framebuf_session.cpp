@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame-buffer display driver's session (framebuf_session.h): enable a
 // board with the settings of the install file, let the system draw, disable it.
 #include "host/display/framebuf_session.h"

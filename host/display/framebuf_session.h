@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The part NT's generic frame-buffer display driver plays when it enables
 // and disables a board: it asks the miniport for its modes, takes the one the
 // device key's DefaultSettings name, sets it, maps video memory, loads the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The setup information file reader (inf_file.h).
 #include "host/display/inf_file.h"
 

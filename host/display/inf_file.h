@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A setup information (INF) file as the NT setup programs read it: named
 // sections of entries, each entry an optional key and a list of fields, with
 // %name% replaced from the [Strings] section. The host reads the install

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test pictures (test_pattern.h): drawn into mapped video memory, and the
 // colour a monitor must then show at every pixel.
 #include "host/display/test_pattern.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test pictures a display client draws through mapped video memory, and the
 // colour a monitor must then show at every pixel.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stdcall thunk (driver_call.h) for the 32-bit x86 host, which measures
 // how far a driver routine leaves the stack pointer.
 #include "host/image/driver_call.h"

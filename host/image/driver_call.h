@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calls into the driver as NT does. On 32-bit x86 every callback and entry
 // point is stdcall: the routine pops its own arguments. A routine built with
 // another convention returns with the stack pointer off, which NT's caller

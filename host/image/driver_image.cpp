@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Choosing and loading the driver image (driver_image.h) by its file kind.
 #include "host/image/driver_image.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver image a machine runs: the host build (an ELF shared object) or
 // the NT kernel image torvic.sys (PE32, in the 32-bit host build only), each
 // loaded privately for one machine, so that every machine starts with the

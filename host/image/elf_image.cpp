@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ELF loader (elf_image.h): the host build of the driver from a private
 // memory file.
 #include "host/image/elf_image.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host build of the driver (an ELF shared object), loaded from a private
 // copy so that every machine starts with the module's variables as at load.
 #pragma once

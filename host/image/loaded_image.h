@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A driver image loaded into this process, whatever its file kind.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PE32 loader (pe_image.h): torvic.sys mapped, relocated and bound to
 // the video port services as NT's loader does.
 #include "host/image/pe_image.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NT kernel image of the driver (a PE32 i386 native image, torvic.sys),
 // loaded as the NT loader loads a driver: its sections mapped with their own
 // protection at an address other than the one it was linked for, its base

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The video port services the host provides, by the names under which
 // videoprt.sys exports them, for binding an NT image's imports. The port
 // room defines the table; the loader only reads it.

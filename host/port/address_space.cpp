@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault handler, the fenced blocks the port hands the driver, and the
 // mappings of board memory and ports: VideoPortGetDeviceBase and
 // VideoPortFreeDeviceBase for the driver's own register access,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver's address space as the host video port makes it: the device
 // extensions and request buffers it hands out, fenced; the mappings of board
 // memory and ports, which the driver reaches only through the register and

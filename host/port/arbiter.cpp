@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Claims and configuration space: VideoPortGetAccessRanges places each
 // register a board asks for where no reserved range, other claim or other
 // board's decoding is; VideoPortGetBusData and VideoPortSetBusData reach the

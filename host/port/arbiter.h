@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PCI resource arbiter of a machine: the claims boards make through
 // VideoPortGetAccessRanges and where each range goes, the boards by slot, and
 // configuration space reads and writes routed to them; with the rules that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The arbiter's rules that keep boards from answering at addresses nobody
 // gave them: what a board decodes must be what was claimed for it, or what
 // the firmware left; no two boards may decode one address; and a register is

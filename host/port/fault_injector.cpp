@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Injecting a machine's faults into the service calls they name.
 #include "host/port/fault_injector.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The faults a machine injects into the driver's service calls: which call
 // of which service fails and with what status, counted call by call, and
 // the record of those that fired. How each service fails is in

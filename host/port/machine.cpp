@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine: its boards and driver image, the life of the machine as the
 // NT video port runs a miniport, each callback run under the verifier, and
 // the services, checked and handed to the part of the port they belong to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A simulated PCI machine with boards of the family, and the host video
 // port that loads the driver image and runs it on that machine: the life of
 // the machine (entry point, find-adapter, initialize, requests, reset), each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recorder (recorder.h): trace events numbered and timed as they are
 // made, callback marks, and stalls counted like polls.
 #include "host/port/recorder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A machine's trace as it is made: every service call and the marks where
 // driver callbacks begin and end, in order, on the machine's virtual clock,
 // each handed to whoever watches the run once it is complete.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register and port access through the address space: an address the driver
 // passes to a register or port service is decoded through its device-base
 // mapping to the board, block and offset it reaches, and the access is

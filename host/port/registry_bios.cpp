@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VideoPortSetRegistryParameters and VideoPortInt10, and the port's own
 // text-mode call.
 #include "host/port/registry_bios.h"

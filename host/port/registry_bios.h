@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The registry and the video BIOS as the driver reaches them through the
 // video port: the values it sets and the BIOS calls it makes, each checked and
 // recorded; and the port's own text-mode call when a reset callback returns

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/port/request_names.h"
 
 #include "host/common/text.h"

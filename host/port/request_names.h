@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names of the video requests the driver serves and of the statuses it
 // returns, as traces and torvic-sim show them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of how each video port service fails (service_faults.h).
 #include "host/port/service_faults.h"
 

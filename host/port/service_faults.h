@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How each video port service fails when a machine injects a fault into one
 // of its calls: the failure NT itself can give, so that a test sees the
 // driver meet it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The video port services the driver image imports, each handed to the
 // machine whose callback is running.
 #include "host/image/service_exports.h"

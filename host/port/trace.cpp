@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Trace events as text, JSON and the compact form tests compare (trace.h).
 #include "host/port/trace.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ordered record of every video port service call of a machine.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Setting a trace event's named values from JSON (trace_args.h).
 #include "host/port/trace_args.h"
 

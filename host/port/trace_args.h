@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Setting a trace event's named values from JSON, for the code that records
 // events; trace.h itself stays free of the JSON library.
 #pragma once

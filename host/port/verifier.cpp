@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stopping a run, and the rule on the interrupt request level of services.
 #include "host/port/verifier.h"
 

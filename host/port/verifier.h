@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The verifier's side of a run: which driver callback runs and at what
 // interrupt request level, and the stop that ends the run when the driver
 // misuses the platform. The machine starts and ends callbacks; the parts of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The resources every board of the family decodes: which base address
 // register holds what, and the least each must decode for the driver to reach
 // everything it uses there. The driver passes over a board that does not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a display driver needs beyond the platform's own request codes: the
 // driver's two private requests and its private mode attribute.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim as a person uses it: each subcommand's output and exit status,
 // its JSON output read back, the pictures it writes, and bad input.
 // Why this file is long: every subcommand is run the one way a user runs it,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim boot: every slot that holds a device, as lspci shows it, and for
 // each board of the family what the driver made of it or why it passed the
 // board over, worked out from what the machine saw the driver do.

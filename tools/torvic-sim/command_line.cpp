@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim's command line: declared, checked before anything runs, and dispatched.
 #include "command_line.h"
 

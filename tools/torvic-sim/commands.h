@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The subcommands of torvic-sim.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim demo: the boards and modes found, a picture on every board, then the reset to text.
 #include <filesystem>
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo with NT's own frame-buffer display driver: each board is
 // installed from the install file, enabled at the mode its DefaultSettings
 // name, drawn on, disabled and reset, as the system does at start and stop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One run of the fault sweep, with at most one fault, and how it differs from the run without.
 #include "fault_run.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim faults: every fallible video port service made to fail, once at
 // each place the driver calls it, during boot, initialisation, the demo's
 // display-driver session and the reset; what the driver then does, set

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows 2000 install file nt/torvic.inf, as built into torvic-sim.
 #pragma once
 

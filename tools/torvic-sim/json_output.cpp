@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON documents torvic-sim writes, and the board reports both outputs show.
 #include "json_output.h"
 

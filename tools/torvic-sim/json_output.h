@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON documents of --json, and the board reports both outputs show.
 #pragma once
 

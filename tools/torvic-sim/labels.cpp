@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names torvic-sim prints for a board variant and a mode.
 #include "labels.h"
 

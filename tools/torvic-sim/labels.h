@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names torvic-sim prints for a board variant, a mode and a status.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a run of the driver leaves behind on the machine once it is done (the
 // boards' PCI configuration, the registry, the modes each board offers, the
 // mappings still made), and how that of a run with a fault differs from that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim machine: the embedded default machine file, or one of the user's checked.
 #include <iostream>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine-file format: the reader behind --machine and the writer behind
 // `machine --default`, kept in one file (past 300 lines) so that a field the
 // reader learns is written back next to it; the fuzz target links it alone.

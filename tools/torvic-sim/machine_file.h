@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Machines described in JSON: the file format of --machine, and the
 // embedded default machine written out as such a file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim: runs the driver on a simulated machine and shows what the
 // monitor would show.
 #include <CLI/CLI.hpp>

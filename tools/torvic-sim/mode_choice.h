@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mode a subcommand shows: one named on the command line, or the demo's.
 #pragma once
 

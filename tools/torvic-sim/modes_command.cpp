@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim modes: the modes the driver offers on every board, or on one.
 #include <iostream>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where torvic-sim writes its files, checked before anything runs.
 #include "output_paths.h"
 

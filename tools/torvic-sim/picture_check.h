@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A picture shown as a display driver shows it, and compared with the one drawn.
 #pragma once
 

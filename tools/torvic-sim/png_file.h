@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing the monitor's picture as a PNG file.
 #pragma once
 

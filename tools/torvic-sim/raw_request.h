@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One raw video request: checked, sent to a booted machine, and its reply shown.
 #pragma once
 

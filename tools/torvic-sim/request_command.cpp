@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim request: one raw video request to a booted machine, and its reply.
 #include "commands.h"
 #include "json_output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim script: the requests of a file, one a line, sent in order to one machine.
 #include <exception>
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One run of the driver on the machine the options name, and the trace it leaves.
 #include "session.h"
 

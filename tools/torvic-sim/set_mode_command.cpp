@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim set-mode: one mode set on one board, a pattern drawn, the monitor decoded.
 #include <iostream>
 

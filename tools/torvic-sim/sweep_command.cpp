@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvic-sim sweep: every mode of every variant and memory size set, drawn and checked.
 #include <unistd.h>
 

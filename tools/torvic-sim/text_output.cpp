@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What torvic-sim prints for people: the board reports and the mode summary.
 #include "text_output.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "trace_filter.h"
 
 #include <fnmatch.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --trace-filter: which trace events to keep, by board, slot, service and
 // register, the way an emulator's trace events are narrowed.
 #pragma once
