@@ -2,14 +2,13 @@
 // Every video port service that NT can let fail, failing at one call: the
 // failure is the one NT gives, and the driver meets it without a crash, a
 // verifier stop or a success it did not have.
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "host/board/monitor.h"
 #include "host/display/test_pattern.h"
 #include "host/port/service_faults.h"
 #include "host/image/service_exports.h"
+#include "tests/documented_block.h"
 #include "tests/test_support.h"
 #include "tools/torvic-sim/left_behind.h"
 
@@ -228,13 +227,10 @@ TEST(ServiceFaults, TheDocumentedTableIsTheHostsOwn) {
     if (info.kind == host::FaultKind::CannotFail) table += "; a fault in it is refused";
     table += " |\n";
   }
-  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/docs/torvic-sim.md");
-  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string begin = "<!-- service faults: ServiceFaults test -->\n", end = "<!-- end of service faults -->";
-  const size_t from = doc.find(begin), to = doc.find(end);
-  ASSERT_NE(from, std::string::npos);
-  ASSERT_NE(to, std::string::npos);
-  EXPECT_EQ(doc.substr(from + begin.size(), to - from - begin.size()), table)
+  const auto documented = documented_block("torvic-sim.md", "<!-- service faults: ServiceFaults test -->\n",
+                                           "<!-- end of service faults -->");
+  ASSERT_TRUE(documented) << "docs/torvic-sim.md lost its markers";
+  EXPECT_EQ(*documented, table)
       << "replace the table in docs/torvic-sim.md with:\n" << table;
 }
 

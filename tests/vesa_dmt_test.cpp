@@ -4,12 +4,11 @@
 // has the mode.
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 
 #include "host/board/monitor.h"
+#include "tests/documented_block.h"
 #include "tests/test_support.h"
 
 namespace torvic::test {
@@ -141,13 +140,10 @@ TEST(VesaTimings, TheDocumentedTableOfOwnTimingsIsWhatTheMonitorDecodes) {
   for (const auto &name : kDiffersFromStandard) table += table_row(name, timings.at(name), true) + "\n";
   for (const auto &name : kNotStandard) table += table_row(name, timings.at(name), false) + "\n";
 
-  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/docs/testing.md");
-  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string begin = "<!-- own timings: VesaTimings test -->\n", end = "<!-- end of own timings -->";
-  const size_t from = doc.find(begin), to = doc.find(end);
-  ASSERT_NE(from, std::string::npos);
-  ASSERT_NE(to, std::string::npos);
-  EXPECT_EQ(doc.substr(from + begin.size(), to - from - begin.size()), table)
+  const auto documented = documented_block("testing.md", "<!-- own timings: VesaTimings test -->\n",
+                                           "<!-- end of own timings -->");
+  ASSERT_TRUE(documented) << "docs/testing.md lost its markers";
+  EXPECT_EQ(*documented, table)
       << "replace the table in docs/testing.md with:\n" << table;
 }
 

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "platform/video_port_interface.h"
+#include "tests/documented_block.h"
 
 namespace {
 
@@ -916,13 +917,10 @@ TEST(Cli, SweepSetsEveryModeAndChecksTheMonitor) {
 TEST(Cli, FaultTableInTheDocsIsWhatTheDriverDoes) {
   const SimRun r = sim("faults --markdown");
   ASSERT_EQ(r.status, 0) << r.err;
-  std::ifstream in(std::string(TORVIC_SOURCE_DIR) + "/docs/fault-table.md");
-  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string begin = "<!-- fault table: torvic-sim faults --markdown -->\n", end = "<!-- end of fault table -->";
-  const size_t from = doc.find(begin), to = doc.find(end);
-  ASSERT_NE(from, std::string::npos);
-  ASSERT_NE(to, std::string::npos);
-  EXPECT_EQ(doc.substr(from + begin.size(), to - from - begin.size()), r.out)
+  const auto table = torvic::test::documented_block("fault-table.md", "<!-- fault table: torvic-sim faults --markdown -->\n",
+                                                    "<!-- end of fault table -->");
+  ASSERT_TRUE(table) << "docs/fault-table.md lost its markers";
+  EXPECT_EQ(*table, r.out)
       << "update docs/fault-table.md with: scripts/update-fault-table.sh";
   EXPECT_THAT(r.out, HasSubstr(", 0 verifier stops"));
 }
