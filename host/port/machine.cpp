@@ -391,8 +391,8 @@ VP_STATUS Machine::vp_set_registry(PVOID ext, const WCHAR *name, PVOID data, ULO
 VP_STATUS Machine::vp_int10(PVOID ext, PVIDEO_X86_BIOS_ARGUMENTS arguments) {
   check_service("VideoPortInt10", ext);
   const int slot = arbiter_.slot_of(ext);
-  Board *board = slot >= 0 ? arbiter_.board_at(static_cast<uint32_t>(slot)) : nullptr;
-  return registry_bios_.int10(slot, board, arguments);
+  Board *claimed = slot >= 0 ? arbiter_.board_at(static_cast<uint32_t>(slot)) : nullptr;
+  return registry_bios_.int10(slot, claimed, arguments);
 }
 
 }  // namespace torvic::host

@@ -31,7 +31,7 @@ void Recorder::mark(const char *callback, const char *phase, int slot,
   callback_slot_ = std::string(phase) == "begin" ? slot : -1;
 }
 
-void Recorder::notify(const TraceEvent &event) {
+void Recorder::notify(const TraceEvent &event) const {
   if (listener) listener(event);
 }
 

@@ -21,7 +21,7 @@ class Recorder {
   void mark(const char *callback, const char *phase, int slot);
   void mark(const char *callback, const char *phase, int slot, const nlohmann::ordered_json &args);
   // Hands a complete event to the listener.
-  void notify(const TraceEvent &event);
+  void notify(const TraceEvent &event) const;
   // A stall of the driver: the clock moves on. Stalls of one length in a
   // row from one board's callback are one event with a count, like polls.
   void stall(uint32_t microseconds);

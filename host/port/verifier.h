@@ -40,6 +40,7 @@ class Verifier {
   void begin(const char *callback, Irql irql, sigjmp_buf *frame) {
     callback_ = callback;
     irql_ = irql;
+    // cppcheck-suppress danglingLifetime ; the frame's owner calls end() before the frame goes
     frame_ = frame;
   }
   void end() {
@@ -63,5 +64,23 @@ class Verifier {
   bool stopped_ = false;
   char message_[1024] = {};
 };
+
+// Defined in the header, so that every caller (and cppcheck) sees that they
+// do not return.
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf's arguments, which -Wformat checks against the format
+inline void Verifier::stop(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  write_message(format, args);
+  va_end(args);
+  halt();
+}
+
+inline void Verifier::halt() {
+  stopped_ = true;
+  if (frame_) siglongjmp(*frame_, 1);
+  // Outside a callback the machine's caller is host code: throw directly.
+  throw VerifierStop(message_);
+}
 
 }  // namespace torvic::host
