@@ -51,8 +51,8 @@ TORVIC_PAGEABLE VOID Torvic_reset_config2(PHW_DEVICE_EXTENSION extension) {
 }
 
 TORVIC_PAGEABLE VOID Torvic_enable_mw0(PHW_DEVICE_EXTENSION extension) {
-  const ULONG code =
-      Torvic_aperture_code(extension->access_ranges[RANGE_FRAME_BUFFER].RangeLength);
+  // Memory window 0 spans all of video memory.
+  const ULONG code = Torvic_aperture_code(Torvic_memory_size(extension));
   Torvic_write_reg(extension, MW0_CTRL, 0);
   Torvic_write_reg(extension, MW0_SIZE, code);
   Torvic_write_reg(extension, MW0_REG_200C, 0);
