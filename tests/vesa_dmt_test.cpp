@@ -120,13 +120,13 @@ TEST(VesaTimings, EveryStandardModeDecodesToTheStandardsPorchesSyncsPolaritiesAn
 
 // One row of the documented table: what the monitor decodes for a mode.
 std::string table_row(const std::string &name, const host::MonitorTiming &t, bool standard) {
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "| %s%s | %.3f MHz | %u x %u | %u / %u / %u | %u / %u / %u | %c%c | %.2f kHz, %.2f Hz |",
-                name.c_str(), standard ? "" : " (not standard)", t.pixel_clock_mhz, t.total_width,
-                t.total_height, t.h_front_porch, t.h_sync, t.h_back_porch, t.v_front_porch, t.v_sync,
-                t.v_back_porch, t.hsync_positive ? '+' : '-', t.vsync_positive ? '+' : '-',
-                t.horizontal_khz, t.refresh_hz);
+  char text[256];  // a row is under 120 characters
+  (void)std::snprintf(text, sizeof text,
+                      "| %s%s | %.3f MHz | %u x %u | %u / %u / %u | %u / %u / %u | %c%c | %.2f kHz, %.2f Hz |",
+                      name.c_str(), standard ? "" : " (not standard)", t.pixel_clock_mhz, t.total_width,
+                      t.total_height, t.h_front_porch, t.h_sync, t.h_back_porch, t.v_front_porch, t.v_sync,
+                      t.v_back_porch, t.hsync_positive ? '+' : '-', t.vsync_positive ? '+' : '-',
+                      t.horizontal_khz, t.refresh_hz);
   return text;
 }
 
