@@ -18,7 +18,6 @@
 
 #include "host/board/monitor.h"
 #include "host/display/test_pattern.h"
-#include "host/image/driver_call.h"
 #include "host/image/driver_image.h"
 #include "miniport/board_registers.h"
 #include "torvic/requests.h"
@@ -154,24 +153,6 @@ TEST(BoardModel, ConfigurationHeaderReadsAsAPciDisplayDevice) {
   hw.config_write(0x04, 0x0);
   EXPECT_EQ(hw.decoded_base(host::kRomBar), std::nullopt);
 }
-
-#if defined(__i386__)
-// Callbacks are stdcall on x86: a routine built to another convention leaves
-// its arguments on the stack, and the port measures that on every call.
-BOOLEAN NTAPI pops_its_arguments(PVOID, ULONG) { return TRUE; }
-__attribute__((cdecl)) BOOLEAN leaves_its_arguments(PVOID, ULONG) { return TRUE; }
-
-TEST(DriverCalls, ARoutineThatLeavesItsArgumentsOnTheStackIsMeasured) {
-  int32_t stack_error = 1;
-  EXPECT_EQ(host::call_driver(&pops_its_arguments, &stack_error, nullptr, 7u), TRUE);
-  EXPECT_EQ(stack_error, 0);
-  using Stdcall = BOOLEAN(NTAPI *)(PVOID, ULONG);
-  EXPECT_EQ(host::call_driver(reinterpret_cast<Stdcall>(&leaves_its_arguments), &stack_error,
-                              nullptr, 7u),
-            TRUE);
-  EXPECT_EQ(stack_error, -8);
-}
-#endif
 
 // NT calls the reset callback at any IRQL: there the driver may only reach
 // registers and ports and stall. A service allowed only at the lowest level,
