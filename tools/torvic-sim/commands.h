@@ -2,8 +2,6 @@
 // The subcommands of torvic-sim.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
