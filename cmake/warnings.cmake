@@ -12,3 +12,16 @@ endfunction()
 function(torvic_quick_build target)
   target_compile_options(${target} PRIVATE -g0 $<$<CONFIG:RelWithDebInfo>:-O1>)
 endfunction()
+
+# The host library, torvic-sim and the tests compile in batches of sources
+# (unity builds): their files are short and share heavy headers (GoogleTest,
+# nlohmann/json, the standard library), so parsing those once per batch
+# rather than once per file saves most of their compile time. The lint
+# configures with this OFF so that each source is still checked alone and a
+# missing include cannot hide behind a neighbour's.
+option(TORVIC_UNITY_BUILD "Compile the host library, torvic-sim and the tests in batches" ON)
+function(torvic_unity_build target batch_size)
+  if(TORVIC_UNITY_BUILD)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${batch_size})
+  endif()
+endfunction()

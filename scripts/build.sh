@@ -5,5 +5,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake --preset default >/dev/null
+scripts/configure.sh default
 cmake --build --preset default

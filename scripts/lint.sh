@@ -27,7 +27,7 @@ out=build/lint
 mkdir -p "$out"
 configure() {  # NAME PRESET: writes build/lint/NAME/compile_commands.json
   cmake --preset "$2" -B "$out/$1" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON >"$out/$1.configure.log" ||
+    -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON -DTORVIC_UNITY_BUILD=OFF >"$out/$1.configure.log" ||
     { cat "$out/$1.configure.log"; exit 1; }
 }
 configure host default
@@ -70,12 +70,12 @@ done >"$out/m32.files"
 # to the end, with the test programs, the slowest by far, first; one log per
 # source.
 started=$SECONDS
-rm -rf "$out/tidy" && mkdir -p "$out/tidy"
+rm -rf "$out/tidy" "$out/tidy.times" && mkdir -p "$out/tidy"
 for db in host m32 nt; do sed "s|^|$db |" "$out/$db.files"; done >"$out/tidy.all"
 { grep '/tests/' "$out/tidy.all" || true; grep -v '/tests/' "$out/tidy.all"; } >"$out/tidy.jobs"
 tidy_status=0
 xargs -P "$jobs" -L 1 sh -c \
-  'clang-tidy --quiet -p "$0/$1" "$2" >"$0/tidy/$1$(echo "$2" | tr / _).log" 2>&1' \
+  'log="$0/tidy/$1$(echo "$2" | tr / _).log"; s=$(date +%s.%N); clang-tidy --quiet -p "$0/$1" "$2" >"$log" 2>&1; r=$?; echo "$(date +%s.%N) $s $1 $2" >>"$0/tidy.times"; exit $r' \
   "$out" <"$out/tidy.jobs" || tidy_status=1
 tidy_seconds=$((SECONDS - started))
 

@@ -4,16 +4,16 @@
 # packages named as arguments too (scripts/lint.sh: clang-tidy, cppcheck).
 set -euo pipefail
 
-packages=(cmake make g++ binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake ninja-build g++ binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libcli11-dev nlohmann-json3-dev libpng-dev
           # torvic.sys: the mingw-w64 cross compiler with its DDK headers and
           # import libraries, and Python for the image checks
           g++-mingw-w64-i686 mingw-w64-i686-dev python3
           # the setup floppy, written and read back without root
           mtools
-          # the 32-bit host build, with GoogleTest built from its sources and
-          # torvic-sim's PNG library for i386
-          gcc-multilib g++-multilib googletest libpng-dev:i386
+          # the 32-bit host build, with GoogleTest and torvic-sim's PNG
+          # library for i386
+          gcc-multilib g++-multilib libgtest-dev:i386 libgmock-dev:i386 libpng-dev:i386
           "$@")
 
 as_root() {

@@ -2,24 +2,33 @@
 # SPDX-License-Identifier: MIT
 # Builds everything and runs every test: the 64-bit host build and its suite,
 # the NT kernel image torvic.sys (building it runs the image checks), the
-# 32-bit host build and its suite, and the suite under the sanitizers.
+# 32-bit host build and its suite, and the suite under the sanitizers. Ends
+# with the time each step took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
-ctest --preset default
 
-cmake --preset nt >/dev/null
-cmake --build --preset nt
+times=()
+step() {  # NAME COMMAND...: runs COMMAND and notes how long it took
+  local name=$1 started=$SECONDS
+  shift
+  "$@"
+  times+=("$(printf '%-16s %4d s' "$name" $((SECONDS - started)))")
+}
 
-# Says whether the 32-bit tests run natively or under qemu-i386.
-cmake --preset m32 | { grep -E '^-- 32-bit tests run' || true; }
-cmake --build --preset m32
-ctest --preset m32
-
+started=$SECONDS
+step setup scripts/setup.sh
+step configure scripts/configure.sh default nt m32 asan
+step "build default" cmake --build --preset default
+step "test default" ctest --preset default
+step "build nt" cmake --build --preset nt
+step "build m32" cmake --build --preset m32
+step "test m32" ctest --preset m32
 # The 64-bit suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # less what the plain build has checked in seconds and would take minutes
 # here (the sweep of every mode and the fault table), and less the checks of
 # the image file, whose imports and constructors the sanitizer runtime changes.
-cmake --preset asan >/dev/null
-cmake --build --preset asan
-ctest --preset asan -E 'Cli.Sweep|Cli.FaultTable|ElfImage'
+step "build asan" cmake --build --preset asan
+step "test asan" ctest --preset asan -E 'Cli.Sweep|Cli.FaultTable|ElfImage'
+
+echo "test: every step passed in $((SECONDS - started)) s:"
+printf '  %s\n' "${times[@]}"

@@ -20,8 +20,8 @@ std::vector<std::string> calls_of(const Machine &m, const std::string &service) 
   return briefs(m.trace(), [&](const host::TraceEvent &e) { return e.service == service; });
 }
 
-struct OneBoard {
-  explicit OneBoard(uint32_t memory, std::vector<host::ServiceFault> faults = {})
+struct BoardToMap {
+  explicit BoardToMap(uint32_t memory, std::vector<host::ServiceFault> faults = {})
       : m([&] {
           MachineConfig c = machine({board(3, 0, memory)});
           c.faults = std::move(faults);
@@ -53,7 +53,7 @@ TEST(Mapping, VideoMemoryReplyPlacesTheVisibleFrameOfTheCurrentMode) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    OneBoard b(8 * kMiB);
+    BoardToMap b(8 * kMiB);
     if (c.mode) {
       ASSERT_EQ(b.client.set_mode(*c.mode), NO_ERROR);
     }
@@ -86,7 +86,7 @@ TEST(Mapping, VideoMemoryReplyPlacesTheVisibleFrameOfTheCurrentMode) {
 // The display driver's RequestedVirtualAddress is the in/out address of the
 // mapping, which NT takes as the process to map into.
 TEST(Mapping, VideoMemoryIsMappedWhereTheRequestAsks) {
-  OneBoard b(4 * kMiB);
+  BoardToMap b(4 * kMiB);
   const RequestResult r = b.m.request(0, IOCTL_VIDEO_MAP_VIDEO_MEMORY,
                                       bytes_of(VIDEO_MEMORY{kProcess}),
                                       sizeof(VIDEO_MEMORY_INFORMATION));
@@ -99,7 +99,7 @@ TEST(Mapping, VideoMemoryIsMappedWhereTheRequestAsks) {
 }
 
 TEST(Mapping, MappedVideoMemoryIsTheBoardsMemory) {
-  OneBoard b(8 * kMiB);
+  BoardToMap b(8 * kMiB);
   ASSERT_EQ(b.client.set_mode(50), NO_ERROR);  // visible frame 1024 bytes in
   const auto memory = b.client.map_video_memory();
   ASSERT_EQ(memory.status, NO_ERROR);
@@ -119,7 +119,7 @@ TEST(Mapping, MappedVideoMemoryIsTheBoardsMemory) {
 // view may be shared with another process meanwhile: every one of those
 // views is the board's memory, and an unmapped one is gone.
 TEST(Mapping, EveryViewOfVideoMemoryIsTheBoardsAndAnUnmappedOneIsGone) {
-  OneBoard b(4 * kMiB);
+  BoardToMap b(4 * kMiB);
   uint8_t *vram = b.m.board(3).vram();
   const auto first = b.client.map_video_memory();
   ASSERT_EQ(first.status, NO_ERROR);
@@ -155,7 +155,7 @@ TEST(Mapping, EveryViewOfVideoMemoryIsTheBoardsAndAnUnmappedOneIsGone) {
 }
 
 TEST(Mapping, FailedVideoMemoryMappingReportsTheServicesStatus) {
-  OneBoard b(4 * kMiB, {{"VideoPortMapMemory", 1, ERROR_NOT_ENOUGH_MEMORY}});
+  BoardToMap b(4 * kMiB, {{"VideoPortMapMemory", 1, ERROR_NOT_ENOUGH_MEMORY}});
   const RequestResult r = b.m.request(0, IOCTL_VIDEO_MAP_VIDEO_MEMORY,
                                       bytes_of(VIDEO_MEMORY{nullptr}),
                                       sizeof(VIDEO_MEMORY_INFORMATION));
@@ -169,7 +169,7 @@ TEST(Mapping, FailedVideoMemoryMappingReportsTheServicesStatus) {
 // ---- Public register ranges ---------------------------------------------------------------------
 
 TEST(Mapping, PublicRangesAreMappedInOrderAndReleasedInOrder) {
-  OneBoard b(4 * kMiB);
+  BoardToMap b(4 * kMiB);
   const RequestResult r = b.m.request(0, IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES, {}, kPublicRanges);
   ASSERT_EQ(r.status, NO_ERROR);
   EXPECT_EQ(r.information, kPublicRanges);
@@ -212,7 +212,7 @@ TEST(Mapping, FailedPublicRangeQueryMapsNoFurtherAndReleasesWhatItMapped) {
   } cases[] = {{1, {}}, {2, {"VideoPortUnmapMemory phys 0xC4000000"}}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.failing_call);
-    OneBoard b(4 * kMiB, {{"VideoPortMapMemory", c.failing_call, ERROR_NOT_ENOUGH_MEMORY}});
+    BoardToMap b(4 * kMiB, {{"VideoPortMapMemory", c.failing_call, ERROR_NOT_ENOUGH_MEMORY}});
     const RequestResult r = b.m.request(0, IOCTL_VIDEO_QUERY_PUBLIC_ACCESS_RANGES, {},
                                         7 * sizeof(VIDEO_PUBLIC_ACCESS_RANGES));
     EXPECT_EQ(r.status, ERROR_NOT_ENOUGH_MEMORY);
@@ -224,7 +224,7 @@ TEST(Mapping, FailedPublicRangeQueryMapsNoFurtherAndReleasesWhatItMapped) {
 }
 
 TEST(Mapping, ReleaseLeavesRangesMappedInIoSpaceAlone) {
-  OneBoard b(4 * kMiB);
+  BoardToMap b(4 * kMiB);
   auto ranges = b.client.query_public_ranges();
   ASSERT_EQ(ranges.status, NO_ERROR);
   VIDEO_PUBLIC_ACCESS_RANGES &record2 =
@@ -249,7 +249,7 @@ TEST(Mapping, ReleaseVisitsEveryRecordAndReportsTheLastFailure) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.status);
-    OneBoard b(4 * kMiB, c.faults);
+    BoardToMap b(4 * kMiB, c.faults);
     const auto ranges = b.client.query_public_ranges();
     ASSERT_EQ(ranges.status, NO_ERROR);
     b.m.clear_trace();
@@ -273,7 +273,7 @@ TEST(Mapping, SharedViewMustLieInsideVideoMemoryAndStartsAtItsStart) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(::testing::Message() << "offset " << hex(c.offset) << " size " << hex(c.size));
-    OneBoard b(4 * kMiB);
+    BoardToMap b(4 * kMiB);
     const std::vector<uint8_t> input =
         bytes_of(VIDEO_SHARE_MEMORY{kProcess, c.offset, c.size, nullptr});
     const RequestResult r = b.m.request(0, IOCTL_VIDEO_SHARE_VIDEO_MEMORY, input,

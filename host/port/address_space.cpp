@@ -25,8 +25,6 @@ namespace {
 // threads are independent.
 thread_local AddressSpace *g_active = nullptr;
 
-uint64_t quad(const PHYSICAL_ADDRESS &a) { return static_cast<uint64_t>(a.QuadPart); }
-
 // The fault handler turns a stray access by the driver into a verifier stop.
 // It is installed once for the process; a fault on a thread that runs no
 // driver callback goes to whatever handled it before.

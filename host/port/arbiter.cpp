@@ -15,12 +15,6 @@
 
 namespace torvic::host {
 
-namespace {
-
-uint64_t quad(const PHYSICAL_ADDRESS &a) { return static_cast<uint64_t>(a.QuadPart); }
-
-}  // namespace
-
 Board *Arbiter::board_at(uint32_t slot) const {
   for (const auto &b : boards_)
     if (b->slot() == slot) return b.get();

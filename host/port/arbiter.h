@@ -20,6 +20,9 @@
 
 namespace torvic::host {
 
+// A physical address as the unsigned number the bus decodes.
+inline uint64_t quad(const PHYSICAL_ADDRESS &a) { return static_cast<uint64_t>(a.QuadPart); }
+
 // A stretch of the physical address space (memory or I/O).
 struct PhysRange {
   uint64_t start = 0;
