@@ -68,7 +68,7 @@ done >"$out/m32.files"
 # ---- clang-tidy ----------------------------------------------------------------------
 # One list of (database, source) for all three, so that both jobs stay busy
 # to the end, with the test programs, the slowest by far, first; one log per
-# source.
+# source, and each source's time in tidy.times.
 started=$SECONDS
 rm -rf "$out/tidy" "$out/tidy.times" && mkdir -p "$out/tidy"
 for db in host m32 nt; do sed "s|^|$db |" "$out/$db.files"; done >"$out/tidy.all"
@@ -131,13 +131,20 @@ def report(tool, found, status, seconds, count_files):
     return bool(found) or status != "0"
 
 files = {db: len(open(f"{out}/{db}.files").read().split()) for db in ("host", "m32", "nt")}
+# Each source's clang-tidy time (end, start, database, source), summed by
+# database: where the minutes go.
+tidy_cpu = collections.Counter()
+for line in open(f"{out}/tidy.times"):
+    end, start, db, _ = line.split(maxsplit=3)
+    tidy_cpu[db] += float(end) - float(start)
 tidy_text = "".join(open(log, errors="replace").read() for log in glob.glob(f"{out}/tidy/*.log"))
 cppcheck_text = open(f"{out}/cppcheck.log", errors="replace").read()
 tidy = findings(tidy_text)
 cppcheck = findings(cppcheck_text)
 failed = report("clang-tidy", tidy, tidy_status, tidy_s,
                 f"{sum(files.values())} sources (host {files['host']}, 32-bit {files['m32']}, "
-                f"NT {files['nt']})")
+                f"NT {files['nt']}; seconds of clang-tidy: host {tidy_cpu['host']:.0f}, "
+                f"32-bit {tidy_cpu['m32']:.0f}, NT {tidy_cpu['nt']:.0f})")
 failed |= report("cppcheck", cppcheck, cppcheck_status, cppcheck_s, "the same three databases")
 if tidy_status != "0" and not tidy:
     print("lint: clang-tidy failed without a finding; its logs are in " + out + "/tidy")
