@@ -73,10 +73,27 @@ started=$SECONDS
 rm -rf "$out/tidy" "$out/tidy.times" && mkdir -p "$out/tidy"
 for db in host m32 nt; do sed "s|^|$db |" "$out/$db.files"; done >"$out/tidy.all"
 { grep '/tests/' "$out/tidy.all" || true; grep -v '/tests/' "$out/tidy.all"; } >"$out/tidy.jobs"
+# On the test programs the static analyser runs in its shallow mode (less
+# inlining, fewer paths a function): at full depth it spent most of the lint
+# walking GoogleTest's assertion machinery, and on faults planted in a test
+# (a null member dereferenced, memory used after delete, a division by
+# zero after a loop of assertions) the shallow mode found all three and the
+# full depth two, having spent its budget before the division.
+tidy_one() {  # OUT DATABASE SOURCE
+  local log started status=0 depth=()
+  log="$1/tidy/$2$(echo "$3" | tr / _).log"
+  if [[ $3 == */tests/* ]]; then
+    depth=(--extra-arg=-Xclang --extra-arg=-analyzer-config --extra-arg=-Xclang
+           --extra-arg=mode=shallow)
+  fi
+  started=$(date +%s.%N)
+  clang-tidy --quiet "${depth[@]}" -p "$1/$2" "$3" >"$log" 2>&1 || status=$?
+  echo "$(date +%s.%N) $started $2 $3" >>"$1/tidy.times"
+  return $status
+}
+export -f tidy_one
 tidy_status=0
-xargs -P "$jobs" -L 1 sh -c \
-  'log="$0/tidy/$1$(echo "$2" | tr / _).log"; s=$(date +%s.%N); clang-tidy --quiet -p "$0/$1" "$2" >"$log" 2>&1; r=$?; echo "$(date +%s.%N) $s $1 $2" >>"$0/tidy.times"; exit $r' \
-  "$out" <"$out/tidy.jobs" || tidy_status=1
+xargs -P "$jobs" -L 1 bash -c 'tidy_one "$0" "$1" "$2"' "$out" <"$out/tidy.jobs" || tidy_status=1
 tidy_seconds=$((SECONDS - started))
 
 # ---- cppcheck ------------------------------------------------------------------------
