@@ -248,6 +248,9 @@ class Scratch:
         self.times = {}
 
     def prepare(self):
+        # What the build needs (the compilers, Ninja), as the other commands do.
+        if subprocess.run([str(ROOT / "scripts" / "setup.sh")]).returncode != 0:
+            fail("scripts/setup.sh could not install what the build needs")
         self.logs.mkdir(parents=True, exist_ok=True)
         print(f"scratch copy: {self.src}")
         sync_tree(ROOT, self.src)
