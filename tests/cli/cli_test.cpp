@@ -2,7 +2,8 @@
 // torvic-sim as a person uses it: each subcommand's output and exit status,
 // its JSON output read back, the pictures it writes, and bad input.
 // Why this file is long: every subcommand is run the one way a user runs it,
-// through the helpers at the top.
+// through the helpers of sim_run.h. The trace, scripts and the program's
+// inputs and outputs have files of their own beside this one.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -25,84 +26,12 @@
 #include "platform/video_port_interface.h"
 #include "tests/documented_block.h"
 
+#include "tests/cli/sim_run.h"
+
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
+using namespace torvic::cli_test;
 using ::testing::HasSubstr;
-
-struct SimRun {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs torvic-sim with the arguments (shell words) in dir.
-SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_path()) {
-  // Tests run side by side: each run keeps its error output in a file of its own.
-  std::string err_template = (fs::temp_directory_path() / "torvic-cli-stderr-XXXXXX").string();
-  const int fd = mkstemp(err_template.data());
-  if (fd >= 0) close(fd);
-  const fs::path err_file = err_template;
-  const std::string command = "cd '" + dir.string() + "' && " TORVIC_SIM_RUNNER " '" TORVIC_SIM
-                              "' " + args + " 2>'" + err_file.string() + "'";
-  SimRun r;
-  FILE *pipe = popen(command.c_str(), "r");  // NOLINT(cert-env33-c): the shell runs it as a user would
-  if (!pipe) {
-    ADD_FAILURE() << "cannot run torvic-sim " << args.substr(0, 80);
-    return r;
-  }
-  std::array<char, 4096> buffer{};
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  const int raw = pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream err(err_file);
-  r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-  fs::remove(err_file);
-  return r;
-}
-
-class Scratch : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // The same test may run twice at once (against each driver image).
-    dir = fs::temp_directory_path() /
-          ("torvic-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-           "-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  fs::path write(const std::string &name, const std::string &text) {
-    std::ofstream(dir / name) << text;
-    return dir / name;
-  }
-  fs::path dir;
-};
-
-struct Png {
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-  std::array<uint8_t, 3> at(uint32_t x, uint32_t y) const {
-    const size_t i = (size_t(y) * width + x) * 3;
-    return {rgb[i], rgb[i + 1], rgb[i + 2]};
-  }
-};
-
-Png read_png(const fs::path &path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  Png p;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
-  image.format = PNG_FORMAT_RGB;
-  p.width = image.width;
-  p.height = image.height;
-  p.rgb.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) p = Png{};
-  return p;
-}
-
-using Rgb = std::array<uint8_t, 3>;
 
 TEST_F(Scratch, DemoShowsBoardsModesPicturesAndTheReturnToText) {
   const SimRun r = sim("", dir);
@@ -229,116 +158,6 @@ TEST(Cli, RequestBuffersDefaultToWhatTheReplyNeedsAndHaveABound) {
   EXPECT_EQ(sim("request QUERY_CURRENT_MODE --out-len 65536").status, 0);
 }
 
-std::string file_text(const fs::path &path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::vector<json> json_lines(const fs::path &path) {
-  std::vector<json> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
-  return lines;
-}
-
-TEST_F(Scratch, TraceShowsWhichRequestCausedWhichWritesAsAnEmulatorWriterNeedsThem) {
-  ASSERT_EQ(sim("set-mode 1024x768x8 --trace t.txt --trace-format text", dir).status, 0);
-  const std::string text = file_text(dir / "t.txt");
-  // Markers around every callback and request, with lengths, status and Information.
-  EXPECT_THAT(text, ::testing::ContainsRegex(
-                        "#[0-9]+ +[0-9]+ us  slot 3  >> HwStartIO  board 0  request "
-                        "IOCTL_VIDEO_SET_CURRENT_MODE  input_length 4  output_length 0\n"));
-  EXPECT_THAT(text, ::testing::ContainsRegex("<< HwStartIO  request IOCTL_VIDEO_SET_CURRENT_MODE  status "
-                                             "NO_ERROR  information null\n"));
-  EXPECT_THAT(text, HasSubstr(">> DriverEntry"));
-  EXPECT_THAT(text, HasSubstr("<< HwInitialize  returned TRUE"));
-  // The DAC's indexed registers by name; stalls with their length, board and count.
-  EXPECT_THAT(text, ::testing::ContainsRegex("slot 3  VideoPortWriteRegisterUchar +reg\\+0x18 +DAC_INDEX_DATA +"
-                                             "<- 0x6  \\(DAC 0x15 DAC_MCLK_REF_DIV\\)"));
-  EXPECT_THAT(text, ::testing::ContainsRegex("slot 3  VideoPortStallExecution +50 us \\(x 50\\)"));
-  EXPECT_THAT(text, ::testing::ContainsRegex("slot 3  VideoPortReadPortUlong +io\\+0x18 +CONFIG1 +-> 0x400"));
-
-  ASSERT_EQ(sim("request RESET_DEVICE --trace t.jsonl", dir).status, 0);
-  const auto events = json_lines(dir / "t.jsonl");
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front()["service"], "DriverEntry");
-  EXPECT_EQ(events.front()["phase"], "begin");
-  bool registry = false, bios = false;
-  for (const auto &e : events) {
-    EXPECT_FALSE(e.contains("detail")) << e.dump() << ": fields, not words";
-    if (e["service"] == "VideoPortSetRegistryParameters" && e["slot"] == 3 &&
-        e["args"]["name"] == "HardwareInformation.MemorySize") {
-      registry = true;
-      EXPECT_EQ(e["args"]["type"], "REG_DWORD");
-      EXPECT_EQ(e["args"]["data"], 0x400000);
-    }
-    if (e["service"] == "VideoPortInt10") {
-      bios = true;
-      EXPECT_EQ(e["args"]["eax"], "0x3");
-      EXPECT_EQ(e["args"]["ebx"], "0x0");
-    }
-  }
-  EXPECT_TRUE(registry);
-  EXPECT_TRUE(bios);
-}
-
-TEST_F(Scratch, TraceFilterNarrowsTheTraceByBoardSlotServiceAndRegister) {
-  ASSERT_EQ(sim("--trace t.jsonl --trace-filter slot=9,register=DAC_MCLK_*", dir).status, 0);
-  const auto dac = json_lines(dir / "t.jsonl");
-  ASSERT_FALSE(dac.empty());
-  for (const auto &e : dac) {
-    EXPECT_EQ(e["slot"], 9);
-    EXPECT_THAT(e["args"]["dac_register"].get<std::string>(), ::testing::StartsWith("DAC_MCLK_"));
-  }
-  ASSERT_EQ(sim("--trace t.jsonl --trace-filter board=0,service=Hw*,service=VideoPortInt10 request RESET_DEVICE",
-                dir).status, 0);
-  std::set<std::string> services;
-  for (const auto &e : json_lines(dir / "t.jsonl")) {
-    EXPECT_EQ(e["slot"], 3);
-    services.insert(e["service"]);
-  }
-  EXPECT_THAT(services, ::testing::ElementsAre("HwFindAdapter", "HwInitialize", "HwStartIO", "VideoPortInt10"));
-  for (const char *bad : {"colour=red", "slot=32", "slot", "board=x"}) {
-    const SimRun r = sim(std::string("--trace t.jsonl --trace-filter ") + bad, dir);
-    EXPECT_EQ(r.status, 2) << bad;
-    EXPECT_THAT(r.err, HasSubstr("--trace-filter")) << bad;
-  }
-  EXPECT_EQ(sim("--trace-filter slot=3 boot", dir).status, 2);
-}
-
-TEST_F(Scratch, ScriptSendsRequestsInTurnToOneMachine) {
-  write("mode.bin", std::string("\x19\0\0\0", 4));
-  write("s.txt", "# a mode, then the question\n"
-                 "SET_CURRENT_MODE --in @mode.bin\n"
-                 "\n"
-                 "QUERY_CURRENT_MODE   # what is set now\n"
-                 "MAP_VIDEO_MEMORY --in 0000000000000000\n"
-                 "QUERY_NUM_AVAIL_MODES --board 1\n");
-  const SimRun r = sim("--json script s.txt --check-status", dir);
-  ASSERT_EQ(r.status, 0) << r.err;
-  const json j = json::parse(r.out);
-  ASSERT_EQ(j["requests"].size(), 4u);
-  EXPECT_EQ(j["requests"][1]["line"], 4);
-  EXPECT_EQ(j["requests"][1]["decoded"][0]["mode"], "1024x768x16@60");
-  EXPECT_EQ(j["requests"][3]["slot"], 9);
-  // The same run shows the same addresses.
-  EXPECT_EQ(sim("script s.txt", dir).out, sim("script s.txt", dir).out);
-  EXPECT_THAT(sim("script s.txt", dir).out, HasSubstr("line 4: IOCTL_VIDEO_QUERY_CURRENT_MODE (0x230408) on board 0, "
-                                                       "slot 3: NO_ERROR, Information 80"));
-
-  write("bad.txt", "SET_CURRENT_MODE --in ff000000\n");
-  EXPECT_EQ(sim("script bad.txt", dir).status, 0);
-  EXPECT_EQ(sim("script bad.txt --check-status", dir).status, 1);
-  EXPECT_EQ(sim("request SET_CURRENT_MODE --in ff000000 --check-status", dir).status, 1);
-  write("typo.txt", "QUERY_CURRENT_MODE\nSET_MODE\n");
-  const SimRun typo = sim("script typo.txt --trace t.txt", dir);
-  EXPECT_EQ(typo.status, 2);
-  EXPECT_THAT(typo.err, HasSubstr("typo.txt line 2: request code \"SET_MODE\""));
-  EXPECT_EQ(typo.out, "") << "nothing runs when a line is wrong";
-  write("option.txt", "QUERY_CURRENT_MODE --board 40\n");
-  EXPECT_THAT(sim("script option.txt", dir).err, HasSubstr("option.txt line 1: --board 40: give a number from 0 to 31"));
-  EXPECT_EQ(sim("request SET_CURRENT_MODE --in @missing.bin", dir).status, 2);
-}
 
 TEST_F(Scratch, MachineCheckShowsAFileWithEveryDefaultFilledIn) {
   write("m.json", R"({"boards": [{"slot": 5, "variant_code": 8}],
@@ -361,40 +180,6 @@ TEST_F(Scratch, MachineCheckShowsAFileWithEveryDefaultFilledIn) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, HasSubstr("$.boards[0].slot: given twice"));
   EXPECT_EQ(sim("machine", dir).status, 2);
-}
-
-TEST_F(Scratch, OutputsThatCannotBeWrittenFailWithTheReasonAndBadUsageWritesNothing) {
-  // Refused before anything runs.
-  for (const std::string &trace : {std::string("''"), dir.string(), std::string("/nonexistent/t.txt")}) {
-    const SimRun r = sim("--trace " + trace + " boot", dir);
-    EXPECT_EQ(r.status, 2) << trace;
-    EXPECT_EQ(r.out, "") << trace;
-    EXPECT_THAT(r.err, HasSubstr("torvic-sim: --trace")) << trace;
-  }
-  EXPECT_EQ(sim("set-mode 0 --png ''", dir).status, 2);
-  EXPECT_THAT(sim("--trace-format text boot", dir).err, HasSubstr("give --trace FILE too"));
-  // Bad usage leaves an existing file alone.
-  write("keep.txt", "kept");
-  EXPECT_EQ(sim("--trace keep.txt set-mode 1024x768x24", dir).status, 2);
-  std::ifstream kept(dir / "keep.txt");
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), "kept");
-
-  // Writes that fail say where and why.
-  const SimRun trace = sim("--trace /dev/full boot", dir);
-  EXPECT_EQ(trace.status, 3);
-  EXPECT_THAT(trace.err, HasSubstr("--trace /dev/full: No space left on device"));
-  for (const char *args : {"machine --default", "modes", "--json boot"}) {
-    const SimRun r = sim(std::string(args) + " >/dev/full", dir);
-    EXPECT_EQ(r.status, 3) << args;
-    EXPECT_THAT(r.err, HasSubstr("cannot write the standard output: No space left on device")) << args;
-  }
-  const SimRun png = sim("set-mode 0 --png /dev/full", dir);
-  EXPECT_EQ(png.status, 3);
-  EXPECT_THAT(png.err, ::testing::AllOf(HasSubstr("/dev/full"), HasSubstr("No space left on device")));
-  write("file", "x");
-  const SimRun pictures = sim("demo --out-dir file/pictures", dir);
-  EXPECT_EQ(pictures.status, 3);
-  EXPECT_THAT(pictures.err, HasSubstr("torvic-sim: --out-dir file/pictures: "));
 }
 
 TEST_F(Scratch, DefaultMachineFileRoundTrips) {
