@@ -70,6 +70,8 @@ TEST_F(Scratch, DemoShowsBoardsModesPicturesAndTheReturnToText) {
 }
 
 TEST_F(Scratch, OutDirServesTheDemoWithOrWithoutItsName) {
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
   ASSERT_EQ(sim("--out-dir a", dir).status, 0);
   ASSERT_EQ(sim("demo --out-dir b", dir).status, 0);
   EXPECT_TRUE(fs::exists(dir / "a" / "torvic-slot3.png"));
@@ -77,6 +79,7 @@ TEST_F(Scratch, OutDirServesTheDemoWithOrWithoutItsName) {
 }
 
 TEST_F(Scratch, DemoJsonCarriesTheSameFacts) {
+  fs::create_directories(dir / "pictures");
   const SimRun r = sim("--json demo --out-dir pictures", dir);
   ASSERT_EQ(r.status, 0) << r.err;
   const json j = json::parse(r.out);
@@ -167,6 +170,8 @@ TEST_F(Scratch, MachineCheckShowsAFileWithEveryDefaultFilledIn) {
   EXPECT_EQ(text.status, 0) << text.err;
   EXPECT_THAT(text.out, HasSubstr("m.json: a valid machine file: 1 board(s), 2 fault(s)"));
   EXPECT_THAT(text.out, HasSubstr("slot 5: 0x1F3A:0x4B21, variant code 8 (DRAM board with an RGB526), 4 MiB"));
+  EXPECT_THAT(text.out, HasSubstr("fault: call 3 of VideoPortWriteRegisterUchar: the board never sees the write"));
+  EXPECT_THAT(text.out, HasSubstr("fault: call 1 of VideoPortMapMemory: returns ERROR_NOT_ENOUGH_MEMORY"));
   const json j = json::parse(sim("--json machine --check m.json", dir).out);
   EXPECT_EQ(j["boards"][0]["memory_mib"], 4);
   EXPECT_EQ(j["boards"][0]["bars"][5]["io"], true);
@@ -179,6 +184,20 @@ TEST_F(Scratch, MachineCheckShowsAFileWithEveryDefaultFilledIn) {
   const SimRun bad = sim("machine --check bad.json", dir);
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, HasSubstr("$.boards[0].slot: given twice"));
+  // Two faults at one call: the second could never fire.
+  write("twice.json", R"({"faults": [{"service": "VideoPortMapMemory", "call": 2, "status": 8},
+                                     {"service": "VideoPortMapMemory", "call": 2, "status": 87}]})");
+  EXPECT_THAT(sim("machine --check twice.json", dir).err,
+              HasSubstr("$.faults[1]: call 2 of VideoPortMapMemory already fails by $.faults[0]"));
+  // A number beyond 64 bits is refused without being shown rounded.
+  write("huge.json", R"({"config_info_length": 99999999999999999999})");
+  const SimRun huge = sim("machine --check huge.json", dir);
+  EXPECT_EQ(huge.status, 2);
+  EXPECT_THAT(huge.err, HasSubstr("$.config_info_length: a number this large is out of range; allowed 0 to 4096"));
+  // Faults alone fail a service on the default machine's boards.
+  write("faults.json", R"({"faults": [{"service": "VideoPortInt10", "call": 1, "status": 87}]})");
+  EXPECT_THAT(sim("machine --check faults.json", dir).out, HasSubstr("2 board(s), 1 fault(s)"));
+  EXPECT_THAT(sim("--machine faults.json boot", dir).out, HasSubstr("boards found: 2"));
   EXPECT_EQ(sim("machine", dir).status, 2);
 }
 
@@ -402,7 +421,7 @@ TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
       {R"({"boards": [{"slot": 3}], "faults": [], "faults": []})", "$.faults: given twice in one object"},
       {R"({"boards": [{"slot": 3, "memory_mib": 16}]})", "$.boards[0].memory_mib: 16 is not a board size; allowed 2, 4 or 8"},
       {R"({"boards": [{"slot": 3, "memory_mib": 4.5}]})", "$.boards[0].memory_mib: 4.5 is not a board size; allowed 2, 4 or 8"},
-      {R"({"boards": [{"slot": 18446744073709551616}]})", "$.boards[0].slot: 1.8446744073709552e+19 is not an integer from 0 to 31"},
+      {R"({"boards": [{"slot": 18446744073709551616}]})", "$.boards[0].slot: a number this large is out of range; allowed 0 to 31"},
       {R"({"boards": [{"slot": 3, "bars": [{"size": "0x2000000"}, null, null, null, null,
                                            {"io": true, "size": "0x100000"}, null]}]})",
        "$.boards[0].bars[5].size: 1048576 is out of range; allowed 4 to 256"},

@@ -3,8 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
+#include <vector>
+
+#include "platform/video_port_interface.h"
 
 #include "tests/cli/sim_run.h"
 
@@ -47,5 +51,107 @@ TEST_F(Scratch, ScriptSendsRequestsInTurnToOneMachine) {
   EXPECT_EQ(sim("request SET_CURRENT_MODE --in @missing.bin", dir).status, 2);
 }
 
+
+TEST_F(Scratch, EveryScriptLineIsCheckedBeforeTheFirstRequestAndNamedWhenWrong) {
+  // A board the machine lacks: nothing is sent, and the line is named.
+  write("board.txt", "QUERY_NUM_AVAIL_MODES\nSET_CURRENT_MODE --in 19000000\nQUERY_CURRENT_MODE --board 7\n");
+  const SimRun board = sim("script board.txt", dir);
+  EXPECT_EQ(board.status, 2);
+  EXPECT_EQ(board.out, "") << "no request runs before every line is known good";
+  EXPECT_THAT(board.err, HasSubstr("board.txt line 3: --board 7: the driver found 2 board(s)"));
+  // A word that is no option is named as such, with or without a value.
+  write("bogus.txt", "QUERY_CURRENT_MODE\nQUERY_NUM_AVAIL_MODES --bogus\n");
+  EXPECT_THAT(sim("script bogus.txt", dir).err,
+              HasSubstr("bogus.txt line 2: --bogus is not a request option; they are --board, --in and --out-len"));
+  write("value.txt", "QUERY_CURRENT_MODE --board\n");
+  EXPECT_THAT(sim("script value.txt", dir).err, HasSubstr("value.txt line 1: --board needs a value"));
+}
+
+// The bytes of a pointer-sized address, in memory order, as --in takes them.
+std::string address_hex(uintptr_t address) {
+  std::string hex;
+  for (size_t i = 0; i < sizeof(void *); i++) {
+    char pair[3];
+    snprintf(pair, sizeof pair, "%02x", unsigned((address >> (8 * i)) & 0xFF));
+    hex += pair;
+  }
+  return hex;
+}
+
+TEST_F(Scratch, ReleasingWhatWasNeverMappedIsTheUsersMistakeNotTheDrivers) {
+  const std::string map = "MAP_VIDEO_MEMORY --in " + address_hex(0) + "\n";
+  write("map.txt", map);
+  const json mapped = json::parse(sim("--json script map.txt", dir).out);
+  const uintptr_t base = std::stoull(mapped["requests"][0]["decoded"]["VideoRamBase"].get<std::string>(), nullptr, 16);
+
+  // The address the driver handed out is given back without a word.
+  write("good.txt", map + "UNMAP_VIDEO_MEMORY --in " + address_hex(base) + "\n");
+  const SimRun good = sim("--json script good.txt --check-status", dir);
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_THAT(good.err, ::testing::Not(HasSubstr("still mapped")));
+
+  // A typo in it, or a second release, stops the script at its line.
+  write("typo.txt", map + "UNMAP_VIDEO_MEMORY --in " + address_hex(base + 0x1000) + "\n");
+  write("twice.txt", map + "UNMAP_VIDEO_MEMORY --in " + address_hex(base) + "\nUNMAP_VIDEO_MEMORY --in " +
+                         address_hex(base) + "\n");
+  for (const auto &[script, line] : {std::pair<std::string, int>{"typo.txt", 2}, {"twice.txt", 3}}) {
+    const SimRun r = sim("script " + script, dir);
+    EXPECT_EQ(r.status, 2) << script;
+    EXPECT_THAT(r.err, HasSubstr(script + " line " + std::to_string(line) +
+                                 ": IOCTL_VIDEO_UNMAP_VIDEO_MEMORY on board 0: 0x"))
+        << script;
+    EXPECT_THAT(r.err, HasSubstr("was not mapped in this run")) << script;
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("verifier"))) << script;
+  }
+  const SimRun alone = sim("request UNMAP_VIDEO_MEMORY --in " + address_hex(base), dir);
+  EXPECT_EQ(alone.status, 2);
+  EXPECT_THAT(alone.err, HasSubstr("nothing is mapped on that board"));
+
+}
+
+TEST_F(Scratch, PublicRangesAreFreedOnlyAsTheyWereHandedOut) {
+  // The records the driver hands out, as a display driver hands them back.
+  write("query.txt", "QUERY_PUBLIC_ACCESS_RANGES\n");
+  const json queried = json::parse(sim("--json script query.txt", dir).out)["requests"][0]["decoded"];
+  ASSERT_EQ(queried.size(), 7u);
+  std::vector<VIDEO_PUBLIC_ACCESS_RANGES> records(7);
+  size_t mapped = 7;
+  for (size_t i = 0; i < 7; i++) {
+    records[i].InIoSpace = queried[i]["InIoSpace"];
+    records[i].MappedInIoSpace = queried[i]["MappedInIoSpace"];
+    records[i].VirtualAddress =
+        reinterpret_cast<PVOID>(std::stoull(queried[i]["VirtualAddress"].get<std::string>(), nullptr, 16));
+    if (records[i].VirtualAddress && !records[i].MappedInIoSpace) mapped = i;
+  }
+  ASSERT_LT(mapped, 7u) << "the board shows a range in memory space";
+  write("free.txt", "QUERY_PUBLIC_ACCESS_RANGES\nFREE_PUBLIC_ACCESS_RANGES --in @ranges.bin\n");
+  auto write_records = [&](const std::vector<VIDEO_PUBLIC_ACCESS_RANGES> &given) {
+    std::ofstream(dir / "ranges.bin", std::ios::binary)
+        << std::string(reinterpret_cast<const char *>(given.data()), given.size() * sizeof given[0]);
+  };
+  write_records(records);
+  const SimRun good = sim("script free.txt --check-status", dir);
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_THAT(good.err, ::testing::Not(HasSubstr("still mapped")));
+
+  // One address in two records, or one never handed out, is refused.
+  std::vector<VIDEO_PUBLIC_ACCESS_RANGES> twice = records;
+  const size_t other = mapped == 0 ? 1 : 0;
+  twice[other] = records[mapped];
+  std::vector<VIDEO_PUBLIC_ACCESS_RANGES> unknown = records;
+  unknown[mapped].VirtualAddress =
+      reinterpret_cast<PVOID>(reinterpret_cast<uintptr_t>(records[mapped].VirtualAddress) + 0x1000);
+  for (const auto &[given, why] : {std::pair{twice, "is named twice"}, {unknown, "was not mapped in this run"}}) {
+    write_records(given);
+    const SimRun r = sim("script free.txt", dir);
+    EXPECT_EQ(r.status, 2) << why;
+    EXPECT_THAT(r.err, HasSubstr("free.txt line 2: IOCTL_VIDEO_FREE_PUBLIC_ACCESS_RANGES on board 0: 0x")) << why;
+    EXPECT_THAT(r.err, HasSubstr(why));
+  }
+  // A range mapped in I/O space has nothing to release, whatever its address.
+  unknown[mapped].MappedInIoSpace = 1;
+  write_records(unknown);
+  EXPECT_THAT(sim("script free.txt", dir).err, ::testing::Not(HasSubstr("was not mapped")));
+}
 
 }  // namespace

@@ -27,14 +27,15 @@ struct SimRun {
   std::string out, err;
 };
 
-// Runs torvic-sim with the arguments (shell words) in dir.
-inline SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_path()) {
+// Runs torvic-sim with the arguments (shell words) in dir; `as` comes before
+// the program on the command line (a change of user, say).
+inline SimRun sim_as(const std::string &as, const std::string &args, const fs::path &dir) {
   // Tests run side by side: each run keeps its error output in a file of its own.
   std::string err_template = (fs::temp_directory_path() / "torvic-cli-stderr-XXXXXX").string();
   const int fd = mkstemp(err_template.data());
   if (fd >= 0) close(fd);
   const fs::path err_file = err_template;
-  const std::string command = "cd '" + dir.string() + "' && " TORVIC_SIM_RUNNER " '" TORVIC_SIM
+  const std::string command = "cd '" + dir.string() + "' && " + as + " " TORVIC_SIM_RUNNER " '" TORVIC_SIM
                               "' " + args + " 2>'" + err_file.string() + "'";
   SimRun r;
   FILE *pipe = popen(command.c_str(), "r");  // NOLINT(cert-env33-c): the shell runs it as a user would
@@ -51,6 +52,16 @@ inline SimRun sim(const std::string &args, const fs::path &dir = fs::temp_direct
   r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
   fs::remove(err_file);
   return r;
+}
+
+inline SimRun sim(const std::string &args, const fs::path &dir = fs::temp_directory_path()) {
+  return sim_as("", args, dir);
+}
+
+// Runs torvic-sim as a user without special rights, so that file permissions
+// hold for it: as is, or, when the tests run as root, as the user nobody.
+inline SimRun sim_unprivileged(const std::string &args, const fs::path &dir) {
+  return sim_as(geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", args, dir);
 }
 
 class Scratch : public ::testing::Test {

@@ -2,6 +2,7 @@
 // torvic-sim's command line: declared, checked before anything runs, and dispatched.
 #include "command_line.h"
 
+#include "input_files.h"
 #include "output_paths.h"
 #include "trace_filter.h"
 #include "machine_file.h"
@@ -49,7 +50,7 @@ void declare_command_line(CommandLine &line) {
   app.add_flag("--json", o.json, "machine-readable output");
 
   given.out_dir =
-      app.add_option("--out-dir", line.out_dir, "demo: where to write the pictures (default: here)")
+      app.add_option("--out-dir", line.out_dir, "demo: the existing folder to write the pictures into (default: here)")
           ->type_name("DIR");
   sub.demo = app.add_subcommand("demo", "boot, list boards and modes, show a picture on every board, reset to text");
   sub.demo->add_option("--display", line.display,
@@ -130,11 +131,20 @@ void declare_command_line(CommandLine &line) {
 
 void check_options(const CommandLine &line) {
   const CommandLine::Given &given = line.given;
-  if (given.trace->count()) check_output_path("--trace", line.global.trace_file);
-  if (given.png->count()) check_output_path("--png", line.set_mode.png);
-  if (given.out_dir->count() && line.app.get_subcommands().size() == 1 && !*line.subcommand.demo)
+  const CommandLine::Subcommands &sub = line.subcommand;
+  const bool demo = line.app.get_subcommands().empty() || *sub.demo;
+  if (given.out_dir->count() && !demo)
     throw InputError("--out-dir is where the demo writes its pictures; " +
                      line.app.get_subcommands()[0]->get_name() + " writes none");
+  // Every file read and every place written, before anything runs.
+  if (!line.global.machine_file.empty()) check_input_file("--machine", line.global.machine_file);
+  if (!line.global.driver_file.empty()) check_input_file("--driver", line.global.driver_file);
+  if (given.inf->count()) check_input_file("--inf", line.inf_file);
+  if (given.check->count()) check_input_file("machine --check", line.check_file);
+  if (*sub.script) check_input_file("script", line.script.file);
+  if (given.trace->count()) check_output_path("--trace", line.global.trace_file);
+  if (given.png->count()) check_output_path("--png", line.set_mode.png);
+  if (demo) check_output_folder("--out-dir", line.out_dir);
   if (given.trace_format->count() && !given.trace->count())
     throw InputError("--trace-format says how to write the trace: give --trace FILE too");
   if (given.trace_filter->count() && !given.trace->count())

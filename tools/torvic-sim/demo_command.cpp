@@ -42,7 +42,6 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
       print_mode_summary(offered);
     }
 
-    make_out_dir(out_dir);
     j["shown"] = ordered_json::array();
     for (size_t i = 0; i < s.boards(); i++) {
       current = i;

@@ -12,6 +12,7 @@
 #include "host/common/text.h"
 #include "install_file.h"
 #include "json_output.h"
+#include "input_files.h"
 #include "labels.h"
 #include "machine_file.h"
 #include "output_paths.h"
@@ -25,13 +26,7 @@ namespace {
 
 host::InfFile read_install_file(const std::string &path) {
   std::string text = kBuiltInInstallFile;
-  if (!path.empty()) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError("--inf " + path + ": cannot be read");
-    std::stringstream s;
-    s << in.rdbuf();
-    text = s.str();
-  }
+  if (!path.empty()) text = read_input_file("--inf", path);
   auto inf = host::InfFile::parse(text);
   if (!inf.problems().empty()) {
     std::string list;
@@ -54,7 +49,6 @@ int run_demo_framebuf(const GlobalOptions &o, const std::string &out_dir, const 
   ordered_json j;
   j["boards"] = boards_found(s);
 
-  make_out_dir(out_dir);
   j["sessions"] = ordered_json::array();
   bool failed = false;
   for (size_t i = 0; i < s.boards(); i++) {

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "host/common/text.h"
+#include "host/port/service_faults.h"
 #include "labels.h"
 #include "machine_file.h"
 
@@ -18,7 +19,7 @@ int run_machine_default(const GlobalOptions &o) {
 }
 
 int run_machine_check(const GlobalOptions &o, const std::string &file) {
-  const host::MachineConfig config = load_machine_file(file);
+  const host::MachineConfig config = load_machine_file(file, "machine --check");
   if (o.json) {
     std::cout << machine_to_json(config).dump(2) << "\n";
     return 0;
@@ -40,8 +41,15 @@ int run_machine_check(const GlobalOptions &o, const std::string &file) {
               << ", vga_ctrl " << hex(b.vga_ctrl_power_on) << ", engine busy for " << b.engine.busy_reads
               << " reads\n";
   }
-  for (const auto &f : config.faults)
-    std::cout << "  fault: call " << f.call << " of " << f.service << "\n";
+  for (const auto &f : config.faults) {
+    const host::ServiceFaultInfo *info = host::service_fault_info(f.service);
+    std::cout << "  fault: call " << f.call << " of " << f.service << ": "
+              << (info && info->kind == host::FaultKind::Status ? "returns " + status_name(f.status)
+                                                                 : std::string(info ? info->failure : "fails"))
+              << "\n";
+  }
+  std::cout << "  configuration record length: " << config.config_info_length << " bytes"
+            << (config.config_info_length == sizeof(VIDEO_PORT_CONFIG_INFO) ? " (this build's own)" : "") << "\n";
   return 0;
 }
 

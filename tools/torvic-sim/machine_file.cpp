@@ -6,8 +6,9 @@
 
 #include "host/port/service_faults.h"
 #include "host/common/text.h"
+#include "input_files.h"
 
-#include <fstream>
+#include <cmath>
 #include <set>
 #include <sstream>
 
@@ -39,6 +40,12 @@ void only_keys(const json &object, const std::string &path, const std::vector<st
 // An integer, written as a JSON number or as a string of hexadecimal digits
 // after "0x", within [low, high].
 int64_t integer(const json &value, const std::string &path, int64_t low, int64_t high) {
+  const std::string allowed = "allowed " + std::to_string(low) + " to " + std::to_string(high);
+  // JSON keeps a number beyond 64 bits as a float, which would be shown
+  // rounded (1e+20): say what is wrong without repeating it.
+  const bool too_large = (value.is_number_unsigned() && value.get<uint64_t>() > uint64_t(INT64_MAX)) ||
+                         (value.is_number_float() && std::fabs(value.get<double>()) >= 0x1p63);
+  if (too_large) fail(path, "a number this large is out of range; " + allowed);
   int64_t v = 0;
   if (value.is_number_integer()) {
     v = value.get<int64_t>();
@@ -53,13 +60,12 @@ int64_t integer(const json &value, const std::string &path, int64_t low, int64_t
       fail(path, "\"" + s + "\" is not a number; write a JSON integer or a \"0x\" hexadecimal string");
     }
   } else if (value.is_number()) {
-    fail(path, value.dump() + " is not an integer from " + std::to_string(low) + " to " + std::to_string(high));
+    fail(path, value.dump() + " is not an integer; " + allowed);
   } else {
     fail(path, std::string("must be an integer, not ") + value.type_name());
   }
   if (v < low || v > high)
-    fail(path, std::to_string(v) + " is out of range; allowed " + std::to_string(low) + " to " +
-                   std::to_string(high));
+    fail(path, std::to_string(v) + " is out of range; " + allowed);
   return v;
 }
 
@@ -255,11 +261,13 @@ host::MachineConfig parse_machine(const std::string &text) {
     throw InputError(std::string("machine file: ") + e.what());
   }
   only_keys(j, "$", {"boards", "faults", "config_info_length"});
+  // Without "boards" the machine holds the default machine's boards, so that
+  // a file of faults alone fails a service on the machine every run knows.
   host::MachineConfig config = host::machine_with({});
-  if (!j.contains("boards") || !j["boards"].is_array())
-    fail("$.boards", "must be an array of boards (it may be empty)");
+  if (!j.contains("boards")) config.boards = host::default_machine().boards;
+  else if (!j["boards"].is_array()) fail("$.boards", "must be an array of boards (it may be empty)");
   std::map<uint32_t, std::string> slots;
-  for (size_t i = 0; i < j["boards"].size(); i++) {
+  for (size_t i = 0; j.contains("boards") && i < j["boards"].size(); i++) {
     const std::string path = "$.boards[" + std::to_string(i) + "]";
     host::BoardConfig b = parse_board(j["boards"][i], path, static_cast<uint32_t>(i));
     if (slots.contains(b.slot))
@@ -270,8 +278,16 @@ host::MachineConfig parse_machine(const std::string &text) {
   }
   if (j.contains("faults")) {
     if (!j["faults"].is_array()) fail("$.faults", "must be an array");
-    for (size_t i = 0; i < j["faults"].size(); i++)
-      config.faults.push_back(parse_fault(j["faults"][i], "$.faults[" + std::to_string(i) + "]"));
+    for (size_t i = 0; i < j["faults"].size(); i++) {
+      const std::string path = "$.faults[" + std::to_string(i) + "]";
+      const host::ServiceFault f = parse_fault(j["faults"][i], path);
+      // Only one fault can fire at one call; a second would silently never do.
+      for (size_t k = 0; k < config.faults.size(); k++)
+        if (config.faults[k].service == f.service && config.faults[k].call == f.call)
+          fail(path, "call " + std::to_string(f.call) + " of " + f.service + " already fails by $.faults[" +
+                         std::to_string(k) + "]; one fault a call");
+      config.faults.push_back(f);
+    }
   }
   if (j.contains("config_info_length"))
     config.config_info_length =
@@ -279,12 +295,8 @@ host::MachineConfig parse_machine(const std::string &text) {
   return config;
 }
 
-host::MachineConfig load_machine_file(const std::string &path) {
-  std::ifstream in(path);
-  if (!in) throw InputError("machine file: cannot read " + path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return parse_machine(s.str());
+host::MachineConfig load_machine_file(const std::string &path, const std::string &option) {
+  return parse_machine(read_input_file(option, path));
 }
 
 ordered_json machine_to_json(const host::MachineConfig &config) {

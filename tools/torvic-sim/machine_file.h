@@ -19,7 +19,8 @@ class InputError : public std::runtime_error {
 };
 
 host::MachineConfig parse_machine(const std::string &text);
-host::MachineConfig load_machine_file(const std::string &path);
+// The machine a file describes; `option` names it in a message about the file itself.
+host::MachineConfig load_machine_file(const std::string &path, const std::string &option = "--machine");
 nlohmann::ordered_json machine_to_json(const host::MachineConfig &config);
 
 }  // namespace torvic::sim

@@ -6,11 +6,12 @@
 
 namespace torvic::sim {
 
-// Refuses, before anything runs, an output path that cannot be written: an
-// empty one, a folder, or one in a folder that does not exist.
+// Refuses, before anything runs, an output file that cannot be written: an
+// empty name, a folder, one in a folder that does not exist, or one the
+// system would not let this user write (with the system's reason).
 void check_output_path(const std::string &option, const std::string &path);
-// The demo's picture folder, made if missing; OutputError when it cannot be.
-void make_out_dir(const std::string &out_dir);
+// The same for a folder the pictures go into: it must exist and be writable.
+void check_output_folder(const std::string &option, const std::string &folder);
 // Where the demo writes the picture of the board in a slot.
 std::string picture_path(const std::string &out_dir, int slot);
 

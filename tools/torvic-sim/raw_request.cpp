@@ -7,9 +7,11 @@
 #include <iostream>
 #include <sstream>
 
+#include "addresses_to_release.h"
 #include "host/display/display_client.h"
 #include "host/port/request_names.h"
 #include "host/common/text.h"
+#include "input_files.h"
 #include "labels.h"
 #include "machine_file.h"
 
@@ -20,14 +22,11 @@ namespace {
 using host::DisplayClient;
 using host::hex;
 
-// --in @FILE: the bytes of a file, at most what a request may carry.
-std::vector<uint8_t> read_input_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError("--in @" + path + ": cannot be read");
-  std::vector<uint8_t> bytes;
-  char c;
-  while (bytes.size() <= kMaxRequestBuffer && in.get(c)) bytes.push_back(static_cast<uint8_t>(c));
-  return bytes;
+// --in @FILE: the bytes of a file, one more than a request may carry at
+// most, so that a file beyond the bound is refused.
+std::vector<uint8_t> read_request_bytes(const std::string &path) {
+  const std::string bytes = read_input_file("--in @", path, kMaxRequestBuffer + 1);
+  return {bytes.begin(), bytes.end()};
 }
 
 std::string hex_bytes(const std::vector<uint8_t> &bytes) {
@@ -76,7 +75,7 @@ ULONG reply_length(Machine &m, size_t board, ULONG code) {
 }
 
 std::vector<uint8_t> parse_hex(const std::string &text) {
-  if (!text.empty() && text[0] == '@') return read_input_file(text.substr(1));
+  if (!text.empty() && text[0] == '@') return read_request_bytes(text.substr(1));
   std::string digits;
   for (char c : text)
     if (!isspace(static_cast<unsigned char>(c))) digits += c;
@@ -153,6 +152,7 @@ PreparedRequest prepare_request(const RequestOptions &r) {
 ordered_json send_request(Session &s, const PreparedRequest &p) {
   s.require_board(p.board);
   Machine &m = s.machine();
+  check_addresses_to_release(m, p.board, p.code, p.input);
   const ULONG output_length =
       p.output_length ? static_cast<ULONG>(*p.output_length) : reply_length(m, p.board, p.code);
   const auto reply = m.request(p.board, p.code, p.input, output_length);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // torvic-sim script: the requests of a file, one a line, sent in order to one machine.
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "input_files.h"
 #include "json_output.h"
 #include "machine_file.h"
 #include "raw_request.h"
@@ -25,7 +25,10 @@ RequestOptions script_line(const std::string &where, const std::string &line) {
   RequestOptions r;
   r.code = w.at(0);
   for (size_t i = 1; i < w.size(); i += 2) {
-    if (i + 1 >= w.size()) throw InputError(where + ": " + w[i] + " needs a value");
+    const std::string &option = w[i];
+    if (option != "--board" && option != "--in" && option != "--out-len")
+      throw InputError(where + ": " + option + " is not a request option; they are --board, --in and --out-len");
+    if (i + 1 >= w.size()) throw InputError(where + ": " + option + " needs a value");
     const std::string &value = w[i + 1];
     auto number = [&](uint64_t most) {
       size_t used = 0;
@@ -35,51 +38,69 @@ RequestOptions script_line(const std::string &where, const std::string &line) {
       } catch (const std::exception &) {
       }
       if (used != value.size() || value.empty() || value[0] == '-' || v > most)
-        throw InputError(where + ": " + w[i] + " " + value + ": give a number from 0 to " + std::to_string(most));
+        throw InputError(where + ": " + option + " " + value + ": give a number from 0 to " + std::to_string(most));
       return v;
     };
-    if (w[i] == "--board") r.board = static_cast<size_t>(number(31));
-    else if (w[i] == "--in") r.input_hex = value;
-    else if (w[i] == "--out-len") r.output_length = number(kMaxRequestBuffer);
-    else throw InputError(where + ": " + w[i] + " is not a request option; they are --board, --in and --out-len");
+    if (option == "--board") r.board = static_cast<size_t>(number(31));
+    else if (option == "--in") r.input_hex = value;
+    else r.output_length = number(kMaxRequestBuffer);
   }
   return r;
+}
+
+// An error in the user's line, whether found before the machine boots or
+// while it runs, names the line.
+[[noreturn]] void blame_line(const std::string &where, const InputError &e) {
+  const std::string what = e.what();
+  throw InputError(what.rfind(where, 0) == 0 ? what : where + ": " + what);
 }
 
 }  // namespace
 
 int run_script(const GlobalOptions &o, const ScriptOptions &script) {
-  std::ifstream file;
-  if (script.file != "-") {
-    file.open(script.file);
-    if (!file) throw InputError("script " + script.file + ": cannot be read");
-  }
-  std::istream &in = script.file == "-" ? std::cin : file;
+  std::istringstream in(read_input_file("script", script.file));
+  const std::string name = script.file == "-" ? "standard input" : script.file;
   // Every line is read and checked before the machine boots.
-  std::vector<std::pair<int, PreparedRequest>> requests;
+  struct Line {
+    std::string where;
+    int number;
+    PreparedRequest request;
+  };
+  std::vector<Line> requests;
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     number++;
     if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-    const std::string where = (script.file == "-" ? "standard input" : script.file) + " line " + std::to_string(number);
+    const std::string where = name + " line " + std::to_string(number);
     try {
-      requests.push_back({number, prepare_request(script_line(where, line))});
+      requests.push_back({where, number, prepare_request(script_line(where, line))});
     } catch (const InputError &e) {
-      const std::string what = e.what();
-      throw InputError(what.rfind(where, 0) == 0 ? what : where + ": " + what);
+      blame_line(where, e);
     }
   }
+  if (requests.empty()) throw InputError("script " + name + ": holds no request, only blank lines or comments");
   Session s(o);
+  // The boards every line names exist, before the first request is sent.
+  for (const Line &line : requests) try {
+      s.require_board(line.request.board);
+    } catch (const InputError &e) {
+      blame_line(line.where, e);
+    }
   ordered_json j;
   j["requests"] = ordered_json::array();
   bool all_succeeded = true;
-  for (const auto &[line, p] : requests) {
-    ordered_json reply = send_request(s, p);
-    reply["line"] = line;
+  for (const Line &line : requests) {
+    ordered_json reply;
+    try {
+      reply = send_request(s, line.request);
+    } catch (const InputError &e) {
+      blame_line(line.where, e);
+    }
+    reply["line"] = line.number;
     all_succeeded &= reply["status"] == "NO_ERROR";
     if (!o.json) {
-      std::cout << "line " << line << ": ";
+      std::cout << "line " << line.number << ": ";
       print_reply(reply);
     }
     j["requests"].push_back(reply);
