@@ -127,40 +127,6 @@ TEST_F(Scratch, SetModeByNameOrIndexDecodesTheMonitor) {
   EXPECT_EQ(j["monitor"]["refresh_hz"], 60.04);
 }
 
-TEST(Cli, RequestShowsStatusInformationAndDecodedReply) {
-  const SimRun r = sim("request QUERY_NUM_AVAIL_MODES --out-len 8");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("NO_ERROR, Information 8"));
-  EXPECT_THAT(r.out, HasSubstr("\"NumModes\": 69"));
-  const json j = json::parse(sim("--json request 0x233B18 --out-len 4").out);
-  EXPECT_EQ(j["decoded"]["boards"], 2);
-  const json short_out = json::parse(sim("--json request QUERY_CURRENT_MODE --out-len 79").out);
-  EXPECT_EQ(short_out["status"], "ERROR_INSUFFICIENT_BUFFER");
-  EXPECT_EQ(short_out["information"], 80);
-  const json cursor = json::parse(sim("--json request 0x230444 --in 00000000").out);
-  EXPECT_EQ(cursor["status"], "ERROR_INVALID_FUNCTION");
-  EXPECT_TRUE(cursor["information"].is_null());
-}
-
-TEST(Cli, RequestBuffersDefaultToWhatTheReplyNeedsAndHaveABound) {
-  const json count = json::parse(sim("--json request QUERY_NUM_AVAIL_MODES").out);
-  EXPECT_EQ(count["status"], "NO_ERROR");
-  EXPECT_EQ(count["decoded"]["NumModes"], 69);
-  const json list = json::parse(sim("--json request QUERY_AVAIL_MODES --board 1").out);
-  EXPECT_EQ(list["status"], "NO_ERROR");
-  EXPECT_EQ(list["information"], 69 * sizeof(VIDEO_MODE_INFORMATION));
-  EXPECT_EQ(json::parse(sim("--json request TORVIC_QUERY_NUM_BOARDS").out)["decoded"]["boards"], 2);
-
-  // A buffer no reply needs is refused before anything runs.
-  for (const char *args : {"--out-len 4294967295", "--out-len 65537"}) {
-    const SimRun r = sim(std::string("request QUERY_CURRENT_MODE ") + args);
-    EXPECT_EQ(r.status, 2) << args;
-    EXPECT_THAT(r.err, HasSubstr("at most 65536 bytes")) << args;
-    EXPECT_EQ(r.out, "");
-  }
-  EXPECT_EQ(sim("request QUERY_CURRENT_MODE --out-len 65536").status, 0);
-}
-
 
 TEST_F(Scratch, MachineCheckShowsAFileWithEveryDefaultFilledIn) {
   write("m.json", R"({"boards": [{"slot": 5, "variant_code": 8}],

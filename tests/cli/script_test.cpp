@@ -62,7 +62,8 @@ TEST_F(Scratch, EveryScriptLineIsCheckedBeforeTheFirstRequestAndNamedWhenWrong) 
   // A word that is no option is named as such, with or without a value.
   write("bogus.txt", "QUERY_CURRENT_MODE\nQUERY_NUM_AVAIL_MODES --bogus\n");
   EXPECT_THAT(sim("script bogus.txt", dir).err,
-              HasSubstr("bogus.txt line 2: --bogus is not a request option; they are --board, --in and --out-len"));
+              HasSubstr("bogus.txt line 2: --bogus is not a request option; they are --board, --in, --mode, "
+                                     "--palette, --address and --out-len"));
   write("value.txt", "QUERY_CURRENT_MODE --board\n");
   EXPECT_THAT(sim("script value.txt", dir).err, HasSubstr("value.txt line 1: --board needs a value"));
 }

@@ -82,6 +82,17 @@ void declare_command_line(CommandLine &line) {
   sub.request->add_option("--in", request.input_hex,
                           "input bytes in hex, in memory order, or @FILE for the bytes of a file; at most 65536")
       ->type_name("HEX");
+  sub.request->add_option("--mode", request.mode,
+                          "SET_CURRENT_MODE: the mode, WIDTHxHEIGHTxBPP@HZ or an index, as set-mode takes it")
+      ->type_name("MODE");
+  sub.request->add_option("--palette", request.palette,
+                          "SET_COLOR_REGISTERS: ramp (256 greys) or a file of lines R G B, 0 to 255, "
+                          "loaded from entry 0")
+      ->type_name("ramp|FILE");
+  sub.request->add_option("--address", request.address,
+                          "MAP_VIDEO_MEMORY, UNMAP_VIDEO_MEMORY: the virtual address (MAP_VIDEO_MEMORY "
+                          "without input asks for any)")
+      ->type_name("ADDR");
   sub.request->add_option("--out-len", request.output_length,
                           "output buffer length in bytes, at most 65536 (default: what the reply of a "
                           "known request needs, 0 for the others)")
@@ -92,8 +103,9 @@ void declare_command_line(CommandLine &line) {
       "script", "send the requests of FILE, one a line, to one booted machine, in order");
   sub.script
       ->add_option("file", line.script.file,
-                   "one request a line, as `request` takes it: CODE [--board N] [--in HEX|@FILE] "
-                   "[--out-len N]; # starts a comment; - reads standard input")
+                   "one request a line, as `request` takes it: CODE [--board N] [--in HEX|@FILE | "
+                   "--mode MODE | --palette ramp|FILE | --address ADDR] [--out-len N]; # starts a "
+                   "comment; - reads standard input")
       ->type_name("FILE")
       ->required();
   sub.script->add_flag("--check-status", line.script.check_status,

@@ -39,7 +39,12 @@ constexpr uint64_t kMaxRequestBuffer = uint64_t{64} * 1024;
 struct RequestOptions {
   std::string code;
   size_t board = 0;
-  std::string input_hex;
+  // The input: in hex (--in), or by its fields for the requests that have
+  // them; none of these, no input (MAP_VIDEO_MEMORY: any address).
+  std::optional<std::string> input_hex;
+  std::string mode;                    // SET_CURRENT_MODE: by name or index
+  std::string palette;                 // SET_COLOR_REGISTERS: "ramp" or a file
+  std::optional<std::string> address;  // MAP_VIDEO_MEMORY, UNMAP_VIDEO_MEMORY
   // Absent: the size the reply of a known request needs, else 0.
   std::optional<uint64_t> output_length;
   bool check_status = false;  // exit 1 when the driver answers other than NO_ERROR

@@ -11,18 +11,38 @@
 
 namespace torvic::sim {
 
+namespace {
+
+// At most nine digits a number: none of them can overflow.
+const std::regex &by_name() {
+  static const std::regex pattern(R"((\d{1,9})x(\d{1,9})x(\d{1,9})(?:@(\d{1,9}))?)");
+  return pattern;
+}
+const std::regex &by_index() {
+  static const std::regex pattern(R"(\d{1,9})");
+  return pattern;
+}
+
+[[noreturn]] void refuse_mode_text(const std::string &text) {
+  throw InputError("mode \"" + text + "\": write WIDTHxHEIGHTxBPP@HZ (for example 1024x768x16@60) "
+                   "or a mode index from `torvic-sim modes`");
+}
+
+}  // namespace
+
+void check_mode_text(const std::string &text) {
+  if (!std::regex_match(text, by_index()) && !std::regex_match(text, by_name())) refuse_mode_text(text);
+}
+
 const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,
                                         const std::string &text) {
-  // At most nine digits a number: none of them can overflow.
-  static const std::regex by_name(R"((\d{1,9})x(\d{1,9})x(\d{1,9})(?:@(\d{1,9}))?)");
-  static const std::regex by_index(R"(\d{1,9})");
   auto number = [](const std::string &digits) { return static_cast<ULONG>(std::stoul(digits)); };
   std::smatch match;
-  if (std::regex_match(text, by_index)) {
+  if (std::regex_match(text, by_index())) {
     const ULONG index = number(text);
     for (const auto &m : modes)
       if (m.ModeIndex == index) return m;
-  } else if (std::regex_match(text, match, by_name)) {
+  } else if (std::regex_match(text, match, by_name())) {
     const ULONG w = number(match[1]), h = number(match[2]), bpp = number(match[3]);
     const ULONG hz = match[4].matched ? number(match[4]) : 0;
     for (const auto &m : modes)
@@ -41,8 +61,7 @@ const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION
     for (size_t i = 0; i < std::min<size_t>(5, near.size()); i++) list += "\n  " + near[i].second;
     throw InputError("mode " + text + " is not offered on this board; the nearest are:" + list);
   } else {
-    throw InputError("mode \"" + text + "\": write WIDTHxHEIGHTxBPP@HZ (for example 1024x768x16@60) "
-                     "or a mode index from `torvic-sim modes`");
+    refuse_mode_text(text);
   }
   throw InputError("mode index " + text + " is not offered on this board; `torvic-sim modes` lists them");
 }

@@ -10,6 +10,8 @@
 
 namespace torvic::sim {
 
+// InputError for text that names no mode in either way, before any board is asked.
+void check_mode_text(const std::string &text);
 // A mode by name (1024x768x16@60, the rate optional) or index; InputError
 // naming the nearest offered modes when there is none.
 const VIDEO_MODE_INFORMATION &find_mode(const std::vector<VIDEO_MODE_INFORMATION> &modes,

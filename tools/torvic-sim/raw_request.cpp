@@ -2,6 +2,7 @@
 // One raw video request: checked, sent to a booted machine, and its reply shown.
 #include "raw_request.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -13,6 +14,8 @@
 #include "host/common/text.h"
 #include "input_files.h"
 #include "labels.h"
+#include "mode_choice.h"
+#include "request_fields.h"
 #include "machine_file.h"
 
 namespace torvic::sim {
@@ -136,11 +139,48 @@ ordered_json decode_reply(ULONG code, const std::vector<uint8_t> &out) {
   return j;
 }
 
+// Each field option stands for the whole input of the requests it belongs to.
+void check_field_options(const RequestOptions &r, ULONG code) {
+  struct Field {
+    const char *option;
+    bool given;
+    std::vector<ULONG> codes;
+  };
+  const Field fields[] = {
+      {"--mode", !r.mode.empty(), {IOCTL_VIDEO_SET_CURRENT_MODE}},
+      {"--palette", !r.palette.empty(), {IOCTL_VIDEO_SET_COLOR_REGISTERS}},
+      {"--address", r.address.has_value(), {IOCTL_VIDEO_MAP_VIDEO_MEMORY, IOCTL_VIDEO_UNMAP_VIDEO_MEMORY}},
+  };
+  int given = r.input_hex ? 1 : 0;
+  for (const Field &f : fields) {
+    if (!f.given) continue;
+    given++;
+    if (std::find(f.codes.begin(), f.codes.end(), code) != f.codes.end()) continue;
+    std::string names;
+    for (ULONG c : f.codes) names += (names.empty() ? "" : " and ") + host::request_name(c);
+    throw InputError(std::string(f.option) + " gives the input of " + names + ", not of " +
+                     host::request_name(code) + "; give its bytes with --in");
+  }
+  if (given > 1) throw InputError("--in, --mode, --palette and --address each give the whole input: give one");
+}
+
+std::vector<uint8_t> request_input(const RequestOptions &r, ULONG code) {
+  if (r.input_hex) return parse_hex(*r.input_hex);
+  if (!r.palette.empty()) return palette_input(r.palette);
+  if (r.address) return address_input(*r.address);
+  // A display driver maps video memory wherever the system puts it.
+  if (code == IOCTL_VIDEO_MAP_VIDEO_MEMORY) return address_input("0");
+  return {};
+}
+
 }  // namespace
 
 // Everything a request needs, checked before any machine boots.
 PreparedRequest prepare_request(const RequestOptions &r) {
-  PreparedRequest p{r.board, parse_request_code(r.code), parse_hex(r.input_hex), r.output_length};
+  const ULONG code = parse_request_code(r.code);
+  check_field_options(r, code);
+  if (!r.mode.empty()) check_mode_text(r.mode);
+  PreparedRequest p{r.board, code, request_input(r, code), r.output_length, r.mode};
   if (p.input.size() > kMaxRequestBuffer)
     throw InputError("--in: more than " + std::to_string(kMaxRequestBuffer) + " bytes");
   if (p.output_length && *p.output_length > kMaxRequestBuffer)
@@ -153,9 +193,13 @@ ordered_json send_request(Session &s, const PreparedRequest &p) {
   s.require_board(p.board);
   Machine &m = s.machine();
   check_addresses_to_release(m, p.board, p.code, p.input);
+  // A mode by name is looked up in the board's own list, as a display
+  // driver does, so the trace shows those queries first.
+  const std::vector<uint8_t> input =
+      p.mode.empty() ? p.input : mode_input(find_mode(DisplayClient(m, p.board).modes(), p.mode).ModeIndex);
   const ULONG output_length =
       p.output_length ? static_cast<ULONG>(*p.output_length) : reply_length(m, p.board, p.code);
-  const auto reply = m.request(p.board, p.code, p.input, output_length);
+  const auto reply = m.request(p.board, p.code, input, output_length);
   ordered_json j;
   j["board"] = p.board;
   j["slot"] = m.adapters()[p.board].slot;

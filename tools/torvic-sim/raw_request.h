@@ -18,6 +18,7 @@ struct PreparedRequest {
   ULONG code;
   std::vector<uint8_t> input;
   std::optional<uint64_t> output_length;
+  std::string mode;  // SET_CURRENT_MODE's mode, found in the board's list once it is booted
 };
 
 // The request the options describe; InputError for a code, input or length

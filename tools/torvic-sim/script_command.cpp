@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // torvic-sim script: the requests of a file, one a line, sent in order to one machine.
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <iterator>
@@ -26,8 +27,10 @@ RequestOptions script_line(const std::string &where, const std::string &line) {
   r.code = w.at(0);
   for (size_t i = 1; i < w.size(); i += 2) {
     const std::string &option = w[i];
-    if (option != "--board" && option != "--in" && option != "--out-len")
-      throw InputError(where + ": " + option + " is not a request option; they are --board, --in and --out-len");
+    const char *const options[] = {"--board", "--in", "--mode", "--palette", "--address", "--out-len"};
+    if (std::find(std::begin(options), std::end(options), option) == std::end(options))
+      throw InputError(where + ": " + option + " is not a request option; they are --board, --in, --mode, "
+                       "--palette, --address and --out-len");
     if (i + 1 >= w.size()) throw InputError(where + ": " + option + " needs a value");
     const std::string &value = w[i + 1];
     auto number = [&](uint64_t most) {
@@ -43,6 +46,9 @@ RequestOptions script_line(const std::string &where, const std::string &line) {
     };
     if (option == "--board") r.board = static_cast<size_t>(number(31));
     else if (option == "--in") r.input_hex = value;
+    else if (option == "--mode") r.mode = value;
+    else if (option == "--palette") r.palette = value;
+    else if (option == "--address") r.address = value;
     else r.output_length = number(kMaxRequestBuffer);
   }
   return r;
