@@ -61,6 +61,19 @@ InfInstall install_for(const InfFile &inf, const std::vector<std::string> &hardw
   return install;
 }
 
+std::vector<InfOption> applet_options(const InfFile &inf) {
+  std::vector<InfOption> options;
+  const auto *manufacturers = inf.section("Manufacturer");
+  if (!manufacturers) return options;
+  for (const auto &maker : *manufacturers) {
+    if (maker.fields.empty()) continue;
+    if (const auto *models = inf.section(maker.fields.front()))
+      for (const auto &model : *models)
+        if (model.fields.size() == 1) options.push_back({model.key, model.fields.front()});
+  }
+  return options;
+}
+
 DisplaySettings default_settings(const InfFile &inf, const std::string &install_section) {
   DisplaySettings s;
   for (const InfEntry *add_reg : inf.entries(install_section + ".SoftwareSettings", "AddReg"))

@@ -37,6 +37,14 @@ struct InfInstall {
 };
 InfInstall install_for(const InfFile &inf, const std::vector<std::string> &hardware_ids);
 
+// NT 4.0's Display applet reads an older form of the file: its model entries
+// name an install section and no hardware identifier, and the user picks one
+// of them from a list. Empty for a file of the Plug and Play form.
+struct InfOption {
+  std::string description, install_section;
+};
+std::vector<InfOption> applet_options(const InfFile &inf);
+
 // The DefaultSettings.* DWORDs the install section's SoftwareSettings add.
 DisplaySettings default_settings(const InfFile &inf, const std::string &install_section);
 

@@ -61,6 +61,10 @@ void declare_command_line(CommandLine &line) {
       sub.demo->add_option("--inf", line.inf_file, "with --display framebuf: the install file to set the boards "
                                                     "up from (default: nt/torvic.inf, built in)")
           ->type_name("FILE");
+  given.option = sub.demo->add_option("--option", line.inf_option,
+                                      "with an NT 4.0 Display-applet install file: the option the user picks "
+                                      "from its list, 1 the first (default)")
+                     ->type_name("N");
   sub.boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
   sub.modes = app.add_subcommand("modes", "list the modes the driver offers");
   add_board_option(sub.modes, line.modes_board, "only this board (0 is the first found)");
@@ -165,6 +169,8 @@ void check_options(const CommandLine &line) {
   [[maybe_unused]] const TraceFilter checked{line.global.trace_filter};
   if (given.inf->count() && line.display != "framebuf")
     throw InputError("--inf is the install file of --display framebuf; give that too");
+  if (given.option->count() && line.display != "framebuf")
+    throw InputError("--option picks an option of the install file of --display framebuf; give that too");
 }
 
 int run_subcommand(const CommandLine &line) {
@@ -178,7 +184,7 @@ int run_subcommand(const CommandLine &line) {
   if (*sub.sweep) return run_sweep(o, line.sweep);
   if (*sub.faults) return run_fault_sweep(o, line.faults_markdown);
   if (*sub.machine) return line.given.check->count() ? run_machine_check(o, line.check_file) : run_machine_default(o);
-  if (line.display == "framebuf") return run_demo_framebuf(o, line.out_dir, line.inf_file);
+  if (line.display == "framebuf") return run_demo_framebuf(o, line.out_dir, line.inf_file, line.inf_option);
   return run_demo(o, line.out_dir);
 }
 

@@ -24,6 +24,7 @@ struct CommandLine {
   std::string out_dir = ".";
   std::string display = "own";
   std::string inf_file;
+  std::optional<size_t> inf_option;
   std::optional<size_t> modes_board;
   SetModeOptions set_mode;
   RequestOptions request;
@@ -38,7 +39,7 @@ struct CommandLine {
     CLI::App *demo, *boot, *modes, *set_mode, *request, *script, *sweep, *faults, *machine;
   } subcommand{};
   struct Given {
-    CLI::Option *trace, *trace_format, *trace_filter, *out_dir, *inf, *png, *check;
+    CLI::Option *trace, *trace_format, *trace_filter, *out_dir, *inf, *option, *png, *check;
   } given{};
 };
 

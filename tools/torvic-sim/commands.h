@@ -68,9 +68,10 @@ class OutputError : public std::runtime_error {
 // stopped the run, 2 bad usage or input, 3 an output could not be written.
 int run_demo(const GlobalOptions &options, const std::string &out_dir);
 // The demo as NT's frame-buffer display driver runs it, each board set up
-// from the install file (empty: the built-in nt/torvic.inf).
+// from the install file (empty: the built-in nt/torvic.inf); for an NT 4.0
+// Display-applet file, with the option the user picks (from 1; absent: 1).
 int run_demo_framebuf(const GlobalOptions &options, const std::string &out_dir,
-                      const std::string &inf_path);
+                      const std::string &inf_path, std::optional<size_t> option);
 int run_boot(const GlobalOptions &options);
 // The modes of every board, or only of one.
 int run_modes(const GlobalOptions &options, std::optional<size_t> only);
