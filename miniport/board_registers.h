@@ -37,6 +37,10 @@ constexpr ULONG DAC_INDEX_DATA = 0x18;
 constexpr ULONG DAC_INDEX_CONTROL = 0x1C;
 
 // ---- reg_base block: CRT controller (32-bit) --------------------------------------
+// CRTC_REG_20, _24, _50 and _54 are named by their offset: the mode-set
+// sequence writes each 0 (the first two before the start address, the last
+// two after the vertical timing), and what they control beyond that is not
+// known.
 constexpr ULONG CRTC_REG_20 = 0x20;
 constexpr ULONG CRTC_REG_24 = 0x24;
 constexpr ULONG CRTC_START_ADDR = 0x28;
@@ -55,6 +59,8 @@ constexpr ULONG CRTC_SYNC_CONTROL = 0x58;
 constexpr ULONG CRTC_CONTROL = 0x5C;
 
 // ---- reg_base block: memory window 0 (32-bit writes) ------------------------------
+// MW0_REG_200C and MW0_REG_2010 are named by their offset: opening the window
+// writes each 0 between its size and its mask, and their role is not known.
 constexpr ULONG MW0_CTRL = 0x2000;
 constexpr ULONG MW0_SIZE = 0x2008;
 constexpr ULONG MW0_REG_200C = 0x200C;

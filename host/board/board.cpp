@@ -26,7 +26,9 @@ struct RegisterInfo {
 };
 
 // Every register the board decodes and the accesses it answers. The DAC
-// ports are byte-wide and write-only.
+// ports are byte-wide and write-only. The registers named by their offset
+// (CRTC_REG_20, MW0_REG_200C, ...) are ones the driver only ever writes 0 to,
+// whose role is not known; the model keeps what is written.
 constexpr RegisterInfo kRegisters[] = {
     {Block::Registers, 0x00, "DAC_WR_INDEX", true, false, false},
     {Block::Registers, 0x04, "DAC_DATA", true, false, false},

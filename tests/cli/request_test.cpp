@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/video_port_interface.h"
 #include "tests/cli/sim_run.h"
+#include "tests/documented_block.h"
 
 namespace {
 
@@ -123,6 +125,25 @@ TEST_F(Scratch, RequestFieldsBelongToTheirRequestAndAreCheckedBeforeTheRun) {
   write("absent.txt", "SET_CURRENT_MODE --mode 1024x768x24\n");
   EXPECT_THAT(sim("script absent.txt", dir).err,
               HasSubstr("absent.txt line 1: mode 1024x768x24 is not offered on this board; the nearest are:"));
+}
+
+TEST_F(Scratch, TheReferencesExamplesRunAsWritten) {
+  const auto block = torvic::test::documented_block("reference.md", "<!-- examples: Scratch test -->\n",
+                                                    "<!-- end of examples -->");
+  ASSERT_TRUE(block) << "docs/reference.md lost its example markers";
+  std::string script;
+  size_t requests = 0;
+  std::istringstream lines(*block);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("```", 0) != 0) {
+      script += line + "\n";
+      requests += line.find_first_not_of(" ") != std::string::npos && line[0] != '#';
+    }
+  ASSERT_GE(requests, 10u);
+  write("examples.txt", script);
+  const SimRun r = sim("--json script examples.txt --check-status", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(json::parse(r.out)["requests"].size(), requests);
 }
 
 }  // namespace
