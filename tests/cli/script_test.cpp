@@ -79,11 +79,16 @@ std::string address_hex(uintptr_t address) {
   return hex;
 }
 
+// An address as the JSON output gives it ("0x...").
+uintptr_t address_of(const json &text) {
+  return static_cast<uintptr_t>(std::stoull(text.get<std::string>(), nullptr, 16));
+}
+
 TEST_F(Scratch, ReleasingWhatWasNeverMappedIsTheUsersMistakeNotTheDrivers) {
   const std::string map = "MAP_VIDEO_MEMORY --in " + address_hex(0) + "\n";
   write("map.txt", map);
   const json mapped = json::parse(sim("--json script map.txt", dir).out);
-  const uintptr_t base = std::stoull(mapped["requests"][0]["decoded"]["VideoRamBase"].get<std::string>(), nullptr, 16);
+  const uintptr_t base = address_of(mapped["requests"][0]["decoded"]["VideoRamBase"]);
 
   // The address the driver handed out is given back without a word.
   write("good.txt", map + "UNMAP_VIDEO_MEMORY --in " + address_hex(base) + "\n");
@@ -121,7 +126,7 @@ TEST_F(Scratch, PublicRangesAreFreedOnlyAsTheyWereHandedOut) {
     records[i].InIoSpace = queried[i]["InIoSpace"];
     records[i].MappedInIoSpace = queried[i]["MappedInIoSpace"];
     records[i].VirtualAddress =
-        reinterpret_cast<PVOID>(std::stoull(queried[i]["VirtualAddress"].get<std::string>(), nullptr, 16));
+        reinterpret_cast<PVOID>(address_of(queried[i]["VirtualAddress"]));
     if (records[i].VirtualAddress && !records[i].MappedInIoSpace) mapped = i;
   }
   ASSERT_LT(mapped, 7u) << "the board shows a range in memory space";
