@@ -9,17 +9,15 @@
 #include "host/common/text.h"
 #include "json_output.h"
 #include "labels.h"
+#include "passed_over.h"
 #include "session.h"
 #include "text_output.h"
-#include "torvic/board_layout.h"
 
 namespace torvic::sim {
 
 namespace {
 
 using host::hex;
-
-const char *const kBarNames[host::kNumBars] = {"BAR0", "BAR1", "BAR2", "BAR3", "BAR4", "BAR5", "ROM"};
 
 ordered_json bars_json(const host::Board &board) {
   ordered_json bars = ordered_json::array();
@@ -37,38 +35,6 @@ ordered_json bars_json(const host::Board &board) {
   return bars;
 }
 
-// Why the driver did not take a board of the family, from what it did.
-std::string passed_over(const Machine &m, const host::Board &board) {
-  const int slot = static_cast<int>(board.slot());
-  const auto &trace = m.trace();
-  const bool examined = std::any_of(trace.begin(), trace.end(), [&](const host::TraceEvent &e) {
-    return e.slot == slot && e.block == "cfg" && e.offset == 0 && e.is_read && e.fault.empty();
-  });
-  if (!examined) return "the driver never read its identifiers";
-  if (board.config().variant_code > TORVIC_MAX_VARIANT_CODE)
-    return "variant code " + std::to_string(board.config().variant_code) + " is not one the driver knows (0 to " +
-           std::to_string(TORVIC_MAX_VARIANT_CODE) + ")";
-  const host::ClaimRequest *claim = nullptr;
-  for (const auto &c : m.claim_requests())
-    if (c.slot == slot) claim = &c;
-  if (!claim) return "the driver did not ask for its resources";
-  if (claim->status != NO_ERROR)
-    return "the video port refused its resources (" + status_name(claim->status) + ")";
-  for (const auto &f : m.fired_faults())
-    if (f.slot == slot && f.service == "VideoPortSetBusData")
-      return "a configuration write failed, so it did not take its addresses or decoding";
-  for (const auto &f : m.fired_faults())
-    if (f.slot == slot && f.service == "VideoPortGetDeviceBase") return "mapping its registers failed";
-  // The family's layout: video memory, the XY window, the register block
-  // and the I/O block, each at least as large as the driver reaches.
-  const auto &bars = board.config().bars;
-  for (const TorvicBoardRange &n : torvic_board_layout)
-    if (!bars[n.bar].implemented || bars[n.bar].io != n.io || bars[n.bar].size < n.least)
-      return std::string(kBarNames[n.bar]) + " cannot hold " + n.what + " (" + hex(n.least) + (n.io ? " ports" : " bytes") +
-             " of " + (n.io ? "I/O" : "memory") + " space)";
-  return "its resources do not fit the family's layout";
-}
-
 ordered_json slot_json(Machine &m, const host::Board &board) {
   const auto &c = board.config();
   ordered_json j;
@@ -80,18 +46,16 @@ ordered_json slot_json(Machine &m, const host::Board &board) {
   j["bars"] = bars_json(board);
   j["board"] = nullptr;
   j["passed_over"] = nullptr;
-  const bool family = c.vendor_id == host::kTorvicVendorId && c.device_id == host::kTorvicDeviceId;
+  const bool family = is_family_board(board);
   j["variant"] = family ? ordered_json(variant_name(c.variant_code)) : ordered_json();
   if (!family) {
     j["passed_over"] = "not a board of the family";
     return j;
   }
-  for (size_t i = 0; i < m.adapters().size(); i++)
-    if (m.adapters()[i].slot == static_cast<int>(board.slot())) {
-      j["board"] = i;
-      return j;
-    }
-  j["passed_over"] = passed_over(m, board);
+  if (const auto adapter = adapter_in_slot(m, board.slot()))
+    j["board"] = *adapter;
+  else
+    j["passed_over"] = passed_over_reason(m, board);
   return j;
 }
 

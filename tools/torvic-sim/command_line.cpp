@@ -51,7 +51,9 @@ void declare_command_line(CommandLine &line) {
   given.out_dir =
       app.add_option("--out-dir", line.out_dir, "demo: where to write the pictures (default: here)")
           ->type_name("DIR");
-  sub.demo = app.add_subcommand("demo", "boot, list boards and modes, show a picture on every board, reset to text");
+  sub.demo = app.add_subcommand("demo",
+                                "boot, list the boards found and passed over and the modes, show a picture on "
+                                "every board, reset to text");
   sub.demo->add_option("--display", line.display,
                        "own: the demo's own display client; framebuf: NT's frame-buffer display "
                        "driver, each board set up from the install file")

@@ -11,6 +11,7 @@
 #include "machine_file.h"
 #include "mode_choice.h"
 #include "output_paths.h"
+#include "passed_over.h"
 #include "picture_check.h"
 #include "png_file.h"
 #include "session.h"
@@ -29,10 +30,13 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
   std::optional<size_t> current;
   int status = 0;
   try {
+    j["boards"] = ordered_json::array();
+    j["passed_over"] = family_boards_passed_over(m);
     j["boards"] = boards_found(s);
     if (!o.json) {
       std::cout << "The driver found " << s.boards() << " board(s):\n";
       for (const auto &b : j["boards"]) print_board_report(b);
+      print_passed_over(j["passed_over"]);
     }
     const auto offered = DisplayClient(m, 0).modes();
     j["modes"] = ordered_json::array();

@@ -15,6 +15,7 @@
 #include "labels.h"
 #include "machine_file.h"
 #include "output_paths.h"
+#include "passed_over.h"
 #include "png_file.h"
 #include "session.h"
 #include "text_output.h"
@@ -53,6 +54,7 @@ int run_demo_framebuf(const GlobalOptions &o, const std::string &out_dir, const 
   Machine &m = s.machine();
   ordered_json j;
   j["boards"] = boards_found(s);
+  j["passed_over"] = family_boards_passed_over(m);
 
   make_out_dir(out_dir);
   j["sessions"] = ordered_json::array();
@@ -98,6 +100,7 @@ int run_demo_framebuf(const GlobalOptions &o, const std::string &out_dir, const 
   }
   std::cout << "The driver found " << s.boards() << " board(s):\n";
   for (const auto &b : j["boards"]) print_board_report(b);
+  print_passed_over(j["passed_over"]);
   for (const auto &session : j["sessions"]) {
     std::cout << "\nboard " << session["board"].get<size_t>() << ", slot " << session["slot"].get<int>();
     if (!session.contains("install")) {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What torvic-sim prints for people: the board reports and the mode summary.
+// What torvic-sim prints for people: the board reports, the boards passed
+// over and the mode summary.
 #include "text_output.h"
 
 #include <algorithm>
@@ -34,6 +35,13 @@ void print_board_report(const ordered_json &b) {
     for (const auto &[name, status] : b["registry_refused"].items())
       std::cout << "      " << name << ": not stored, the registry answered " << status.get<std::string>()
                 << "\n";
+}
+
+void print_passed_over(const ordered_json &passed_over) {
+  if (passed_over.empty()) return;
+  std::cout << "\nPassed over by the driver:\n";
+  for (const auto &p : passed_over)
+    std::cout << "  slot " << p["slot"].get<int>() << ": " << p["reason"].get<std::string>() << "\n";
 }
 
 // The modes grouped by resolution, as a person scans them.
