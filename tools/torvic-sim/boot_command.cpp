@@ -136,6 +136,12 @@ int run_boot(const GlobalOptions &o) {
       std::cout << "  passed over: " << slot["passed_over"].get<std::string>() << "\n";
     }
   }
+  // Saying why each board was passed over is this command's job: a machine
+  // without a usable board is shown, not failed.
+  if (j["boards"].empty()) {
+    std::cout << "\nThe driver found no usable board on this machine.\n";
+    return 0;
+  }
   std::cout << "\nWhat the driver claimed, mapped and reported:\n";
   for (const auto &b : j["boards"]) print_board_report(b);
   std::cout << "boards found: " << j["num_boards"].get<ULONG>() << "\n";
