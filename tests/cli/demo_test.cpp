@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
-// torvic-sim on machines whose boards differ: the boards the driver passes
-// over, and a machine where it takes none.
+// torvic-sim on machines whose boards differ: the modes the demo lists for
+// each board, the boards the driver passes over, and a machine where it
+// takes none.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "tests/cli/sim_run.h"
@@ -14,6 +18,82 @@ namespace {
 using namespace torvic::cli_test;
 using ::testing::HasSubstr;
 using ::testing::Not;
+
+// The modes a list of the demo's text offers, read back as
+// WIDTHxHEIGHTxBPP@HZ: every depth of a line at every rate given with it.
+std::set<std::string> modes_listed_under(const std::string &out, const std::string &heading) {
+  std::set<std::string> modes;
+  const size_t at = out.find(heading + "\n");
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "no list headed \"" << heading << "\" in:\n" << out;
+    return modes;
+  }
+  static const std::regex line_form(R"( +(\d+x\d+) +(.*))");
+  static const std::regex part_form(R"(([\d ]+) bpp at ([\d ]+) Hz)");
+  std::istringstream lines(out.substr(at + heading.size() + 1));
+  std::smatch line;
+  for (std::string text; std::getline(lines, text) && std::regex_match(text, line, line_form);) {
+    const std::string size = line[1], parts = line[2];
+    for (std::sregex_iterator part(parts.begin(), parts.end(), part_form), end; part != end; ++part) {
+      std::istringstream depths((*part)[1].str());
+      for (std::string bpp; depths >> bpp;) {
+        std::istringstream rates((*part)[2].str());
+        for (std::string hz; rates >> hz;) modes.insert(size + "x" + bpp + "@" + hz);
+      }
+    }
+  }
+  return modes;
+}
+
+std::set<std::string> as_set(const json &labels) { return {labels.begin(), labels.end()}; }
+
+TEST_F(Scratch, DemoListsForEachBoardExactlyTheModesItCanSet) {
+  struct Case {
+    const char *machine;
+    std::vector<int> slots;
+    std::vector<size_t> counts;
+    std::vector<std::string> headings;
+  };
+  const Case cases[] = {
+      // One list serves boards that offer the same modes.
+      {"", {3, 9}, {69, 69}, {"Modes offered to every board (69):", "Modes offered to every board (69):"}},
+      // An 8 MiB video-RAM board and a 2 MiB DRAM board, in either order.
+      {R"({"boards":[{"slot":2,"variant_code":10,"memory_mib":8},{"slot":5,"variant_code":8,"memory_mib":2}]})",
+       {2, 5},
+       {79, 49},
+       {"Modes offered to board 0, slot 2 (79):", "Modes offered to board 1, slot 5 (49):"}},
+      {R"({"boards":[{"slot":2,"variant_code":8,"memory_mib":2},{"slot":5,"variant_code":10,"memory_mib":8}]})",
+       {2, 5},
+       {49, 79},
+       {"Modes offered to board 0, slot 2 (49):", "Modes offered to board 1, slot 5 (79):"}},
+      // The video-RAM table fits the smaller of its boards: both offer it.
+      {R"({"boards":[{"slot":2},{"slot":5,"variant_code":8,"memory_mib":2},{"slot":7,"variant_code":10,"memory_mib":8}]})",
+       {2, 5, 7},
+       {69, 49, 69},
+       {"Modes offered to boards 0 and 2, slots 2 and 7 (69):", "Modes offered to board 1, slot 5 (49):",
+        "Modes offered to boards 0 and 2, slots 2 and 7 (69):"}},
+  };
+  for (const Case &c : cases) {
+    const std::string machine = *c.machine ? "--machine " + write("m.json", c.machine).string() + " " : "";
+    const SimRun text = sim(machine + "demo", dir);
+    ASSERT_EQ(text.status, 0) << text.err;
+    const SimRun doc = sim(machine + "--json demo", dir);
+    ASSERT_EQ(doc.status, 0) << doc.err;
+    const json modes = json::parse(doc.out)["modes"];
+    ASSERT_EQ(modes.size(), c.slots.size()) << c.machine;
+    for (size_t board = 0; board < c.slots.size(); board++) {
+      EXPECT_EQ(modes[board]["board"], board) << c.machine;
+      EXPECT_EQ(modes[board]["slot"], c.slots[board]) << c.machine;
+      EXPECT_EQ(modes[board]["modes"].size(), c.counts[board]) << c.machine;
+      // Every depth and rate a line names together can be set, and every
+      // mode the board offers is on its list.
+      EXPECT_EQ(modes_listed_under(text.out, c.headings[board]), as_set(modes[board]["modes"]))
+          << c.machine << " board " << board;
+    }
+  }
+  // 83 Hz is offered at 8 bpp only: the list says so.
+  EXPECT_THAT(sim("demo", dir).out, HasSubstr("  1600x1200  8 bpp at 60 70 75 80 83 Hz; 16 bpp at 60 70 75 80 Hz\n"));
+}
 
 TEST_F(Scratch, DemoNamesTheBoardsOfTheFamilyTheDriverPassedOver) {
   write("m.json", R"({"boards": [{"slot": 1, "variant_code": 12}, {"slot": 3},

@@ -52,7 +52,7 @@ void declare_command_line(CommandLine &line) {
       app.add_option("--out-dir", line.out_dir, "demo: where to write the pictures (default: here)")
           ->type_name("DIR");
   sub.demo = app.add_subcommand("demo",
-                                "boot, list the boards found and passed over and the modes, show a "
+                                "boot, list the boards found and passed over and each board's modes, show a "
                                 "picture on every board, reset to text; status 1 when the driver takes no board");
   sub.demo->add_option("--display", line.display,
                        "own: the demo's own display client; framebuf: NT's frame-buffer display "
@@ -63,7 +63,7 @@ void declare_command_line(CommandLine &line) {
                                                     "up from (default: nt/torvic.inf, built in)")
           ->type_name("FILE");
   sub.boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
-  sub.modes = app.add_subcommand("modes", "list the modes the driver offers; status 1 when it takes no board");
+  sub.modes = app.add_subcommand("modes", "list the modes the driver offers on each board; status 1 when it takes no board");
   add_board_option(sub.modes, line.modes_board, "only this board (0 is the first found)");
   SetModeOptions &set = line.set_mode;
   sub.set_mode = app.add_subcommand("set-mode", "set a mode, draw a pattern and decode the monitor");
