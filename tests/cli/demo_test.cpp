@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // torvic-sim on machines whose boards differ: the modes the demo lists for
-// each board, the boards the driver passes over, and a machine where it
-// takes none.
+// each board, the boards the driver passes over, a machine where it takes
+// none, and the PCI state boot shows before and after the driver.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -148,6 +148,41 @@ TEST_F(Scratch, CommandsThatNeedABoardEndWithStatusOneWhenTheDriverTakesNone) {
     EXPECT_EQ(boot.status, 0) << boot.err;
     EXPECT_THAT(boot.out, HasSubstr("\nThe driver found no usable board on this machine.\n"));
   }
+}
+
+TEST_F(Scratch, BootShowsTheCommandRegisterAndExpansionRomAtPowerOnAndAfterTheDriver) {
+  const std::string bars = R"("bars": [{"prefetchable": true, "size": "0x2000000"}, {"size": "0x2000000"},
+      {"size": "0x10000"}, {"size": "0x10000"}, {"size": "0x10000"}, {"io": true, "size": "0x100"})";
+  write("m.json", R"({"boards": [
+      {"slot": 1, "variant_code": 12, "command": "0x4", )" + bars + R"(, {"size": "0x10000", "enabled": true}]},
+      {"slot": 3, )" + bars + R"(, {"size": "0x10000", "address": "0xCC030000", "enabled": true}]},
+      {"slot": 5, )" + bars + R"(, null]}]})");
+  const SimRun text = sim("--machine m.json boot", dir);
+  ASSERT_EQ(text.status, 0) << text.err;
+  // Passed over: left as found, the ROM enabled but not answering.
+  EXPECT_THAT(text.out, HasSubstr("  command        found 0x4     I/O off, memory off, bus master on\n"
+                                  "                 now   0x4     I/O off, memory off, bus master on\n"
+                                  "  expansion ROM  found enabled, not decoded: memory decoding is off\n"
+                                  "                 now   enabled, not decoded: memory decoding is off\n"));
+  // Taken from a board the firmware left off: the driver turns decoding on,
+  // and with it the ROM the firmware had enabled.
+  EXPECT_THAT(text.out, HasSubstr("  command        found 0x0     I/O off, memory off, bus master off\n"
+                                  "                 now   0x3     I/O on, memory on, bus master off\n"
+                                  "  expansion ROM  found enabled, not decoded: memory decoding is off\n"
+                                  "                 now   enabled, decoded at 0xCC030000\n"));
+  EXPECT_THAT(text.out, HasSubstr("                 now   0x3     I/O on, memory on, bus master off\n"
+                                  "  expansion ROM  not implemented\n"));
+
+  const SimRun doc = sim("--machine m.json --json boot", dir);
+  ASSERT_EQ(doc.status, 0) << doc.err;
+  const json slots = json::parse(doc.out)["slots"];
+  ASSERT_EQ(slots.size(), 3u);
+  EXPECT_EQ(slots[0]["command"]["found"],
+            (json{{"value", "0x4"}, {"io_decoding", false}, {"memory_decoding", false}, {"bus_master", true}}));
+  EXPECT_EQ(slots[0]["rom"]["programmed"], (json{{"enabled", true}, {"decoded_at", nullptr}}));
+  EXPECT_EQ(slots[1]["rom"]["programmed"]["decoded_at"], "0xCC030000");
+  EXPECT_EQ(slots[2]["command"]["programmed"]["value"], "0x3");
+  EXPECT_TRUE(slots[2]["rom"].is_null());
 }
 
 }  // namespace

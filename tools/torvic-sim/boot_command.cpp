@@ -4,6 +4,7 @@
 // board over, worked out from what the machine saw the driver do.
 #include <algorithm>
 #include <iostream>
+#include <optional>
 
 #include "host/display/display_client.h"
 #include "host/common/text.h"
@@ -18,6 +19,10 @@ namespace torvic::sim {
 namespace {
 
 using host::hex;
+
+constexpr uint16_t kPciCommandIo = 0x1;
+constexpr uint16_t kPciCommandMemory = 0x2;
+constexpr uint16_t kPciCommandBusMaster = 0x4;
 
 ordered_json bars_json(const host::Board &board) {
   ordered_json bars = ordered_json::array();
@@ -35,6 +40,55 @@ ordered_json bars_json(const host::Board &board) {
   return bars;
 }
 
+// The PCI command register's switches that decide what the board answers.
+ordered_json command_json(uint16_t command) {
+  return {{"value", hex(command)},
+          {"io_decoding", (command & kPciCommandIo) != 0},
+          {"memory_decoding", (command & kPciCommandMemory) != 0},
+          {"bus_master", (command & kPciCommandBusMaster) != 0}};
+}
+
+// The expansion ROM's enable bit, and where the board answers for it: only
+// with the bit set and memory decoding on.
+ordered_json rom_json(bool enabled, std::optional<uint64_t> decoded_at) {
+  return {{"enabled", enabled}, {"decoded_at", decoded_at ? ordered_json(hex(*decoded_at)) : ordered_json()}};
+}
+
+// What the board held at power-on ("found") and holds after the driver ran
+// ("programmed"): the command register and the expansion ROM.
+void add_pci_state(ordered_json &j, const host::Board &board) {
+  const auto &c = board.config();
+  j["command"] = {{"found", command_json(c.command_power_on)}, {"programmed", command_json(board.command())}};
+  j["rom"] = nullptr;
+  if (c.bars[host::kRomBar].implemented)
+    j["rom"] = {{"found", rom_json(c.bars[host::kRomBar].rom_enabled, board.power_on_decoded_base(host::kRomBar))},
+                {"programmed", rom_json((board.bar_register(host::kRomBar) & 1) != 0,
+                                        board.decoded_base(host::kRomBar))}};
+}
+
+std::string command_text(const ordered_json &command) {
+  const auto on_off = [&](const char *key) { return command[key].get<bool>() ? "on" : "off"; };
+  return host::formatted("%-6s  I/O %s, memory %s, bus master %s", command["value"].get<std::string>().c_str(),
+                         on_off("io_decoding"), on_off("memory_decoding"), on_off("bus_master"));
+}
+
+std::string rom_text(const ordered_json &rom) {
+  if (!rom["enabled"].get<bool>()) return "disabled";
+  if (rom["decoded_at"].is_null()) return "enabled, not decoded: memory decoding is off";
+  return "enabled, decoded at " + rom["decoded_at"].get<std::string>();
+}
+
+void print_pci_state(const ordered_json &slot) {
+  std::cout << "  command        found " << command_text(slot["command"]["found"]) << "\n"
+            << "                 now   " << command_text(slot["command"]["programmed"]) << "\n";
+  if (slot["rom"].is_null()) {
+    std::cout << "  expansion ROM  not implemented\n";
+    return;
+  }
+  std::cout << "  expansion ROM  found " << rom_text(slot["rom"]["found"]) << "\n"
+            << "                 now   " << rom_text(slot["rom"]["programmed"]) << "\n";
+}
+
 ordered_json slot_json(Machine &m, const host::Board &board) {
   const auto &c = board.config();
   ordered_json j;
@@ -44,6 +98,7 @@ ordered_json slot_json(Machine &m, const host::Board &board) {
   j["subsystem_vendor_id"] = hex(c.subsystem_vendor_id);
   j["variant_code"] = c.variant_code;
   j["bars"] = bars_json(board);
+  add_pci_state(j, board);
   j["board"] = nullptr;
   j["passed_over"] = nullptr;
   const bool family = is_family_board(board);
@@ -124,6 +179,7 @@ int run_boot(const GlobalOptions &o) {
                                    bar["found"].get<std::string>().c_str(),
                                    bar["programmed"].get<std::string>().c_str());
     }
+    print_pci_state(slot);
     if (slot.contains("found")) {
       const auto &f = slot["found"];
       std::cout << "  the driver's board " << slot["board"].get<size_t>() << ": "

@@ -62,7 +62,10 @@ void declare_command_line(CommandLine &line) {
       sub.demo->add_option("--inf", line.inf_file, "with --display framebuf: the install file to set the boards "
                                                     "up from (default: nt/torvic.inf, built in)")
           ->type_name("FILE");
-  sub.boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
+  sub.boot = app.add_subcommand("boot",
+                                "boot the machine and list every slot: its BARs, command register and expansion "
+                                "ROM at power-on and now, and what the driver made of the board or why it passed "
+                                "it over");
   sub.modes = app.add_subcommand("modes", "list the modes the driver offers on each board; status 1 when it takes no board");
   add_board_option(sub.modes, line.modes_board, "only this board (0 is the first found)");
   SetModeOptions &set = line.set_mode;
