@@ -4,14 +4,15 @@
 // board over, worked out from what the machine saw the driver do.
 #include <algorithm>
 #include <iostream>
+#include <optional>
 
 #include "host/display/display_client.h"
 #include "host/common/text.h"
 #include "json_output.h"
 #include "labels.h"
+#include "passed_over.h"
 #include "session.h"
 #include "text_output.h"
-#include "torvic/board_layout.h"
 
 namespace torvic::sim {
 
@@ -19,7 +20,9 @@ namespace {
 
 using host::hex;
 
-const char *const kBarNames[host::kNumBars] = {"BAR0", "BAR1", "BAR2", "BAR3", "BAR4", "BAR5", "ROM"};
+constexpr uint16_t kPciCommandIo = 0x1;
+constexpr uint16_t kPciCommandMemory = 0x2;
+constexpr uint16_t kPciCommandBusMaster = 0x4;
 
 ordered_json bars_json(const host::Board &board) {
   ordered_json bars = ordered_json::array();
@@ -37,36 +40,53 @@ ordered_json bars_json(const host::Board &board) {
   return bars;
 }
 
-// Why the driver did not take a board of the family, from what it did.
-std::string passed_over(const Machine &m, const host::Board &board) {
-  const int slot = static_cast<int>(board.slot());
-  const auto &trace = m.trace();
-  const bool examined = std::any_of(trace.begin(), trace.end(), [&](const host::TraceEvent &e) {
-    return e.slot == slot && e.block == "cfg" && e.offset == 0 && e.is_read && e.fault.empty();
-  });
-  if (!examined) return "the driver never read its identifiers";
-  if (board.config().variant_code > TORVIC_MAX_VARIANT_CODE)
-    return "variant code " + std::to_string(board.config().variant_code) + " is not one the driver knows (0 to " +
-           std::to_string(TORVIC_MAX_VARIANT_CODE) + ")";
-  const host::ClaimRequest *claim = nullptr;
-  for (const auto &c : m.claim_requests())
-    if (c.slot == slot) claim = &c;
-  if (!claim) return "the driver did not ask for its resources";
-  if (claim->status != NO_ERROR)
-    return "the video port refused its resources (" + status_name(claim->status) + ")";
-  for (const auto &f : m.fired_faults())
-    if (f.slot == slot && f.service == "VideoPortSetBusData")
-      return "a configuration write failed, so it did not take its addresses or decoding";
-  for (const auto &f : m.fired_faults())
-    if (f.slot == slot && f.service == "VideoPortGetDeviceBase") return "mapping its registers failed";
-  // The family's layout: video memory, the XY window, the register block
-  // and the I/O block, each at least as large as the driver reaches.
-  const auto &bars = board.config().bars;
-  for (const TorvicBoardRange &n : torvic_board_layout)
-    if (!bars[n.bar].implemented || bars[n.bar].io != n.io || bars[n.bar].size < n.least)
-      return std::string(kBarNames[n.bar]) + " cannot hold " + n.what + " (" + hex(n.least) + (n.io ? " ports" : " bytes") +
-             " of " + (n.io ? "I/O" : "memory") + " space)";
-  return "its resources do not fit the family's layout";
+// The PCI command register's switches that decide what the board answers.
+ordered_json command_json(uint16_t command) {
+  return {{"value", hex(command)},
+          {"io_decoding", (command & kPciCommandIo) != 0},
+          {"memory_decoding", (command & kPciCommandMemory) != 0},
+          {"bus_master", (command & kPciCommandBusMaster) != 0}};
+}
+
+// The expansion ROM's enable bit, and where the board answers for it: only
+// with the bit set and memory decoding on.
+ordered_json rom_json(bool enabled, std::optional<uint64_t> decoded_at) {
+  return {{"enabled", enabled}, {"decoded_at", decoded_at ? ordered_json(hex(*decoded_at)) : ordered_json()}};
+}
+
+// What the board held at power-on ("found") and holds after the driver ran
+// ("programmed"): the command register and the expansion ROM.
+void add_pci_state(ordered_json &j, const host::Board &board) {
+  const auto &c = board.config();
+  j["command"] = {{"found", command_json(c.command_power_on)}, {"programmed", command_json(board.command())}};
+  j["rom"] = nullptr;
+  if (c.bars[host::kRomBar].implemented)
+    j["rom"] = {{"found", rom_json(c.bars[host::kRomBar].rom_enabled, board.power_on_decoded_base(host::kRomBar))},
+                {"programmed", rom_json((board.bar_register(host::kRomBar) & 1) != 0,
+                                        board.decoded_base(host::kRomBar))}};
+}
+
+std::string command_text(const ordered_json &command) {
+  const auto on_off = [&](const char *key) { return command[key].get<bool>() ? "on" : "off"; };
+  return host::formatted("%-6s  I/O %s, memory %s, bus master %s", command["value"].get<std::string>().c_str(),
+                         on_off("io_decoding"), on_off("memory_decoding"), on_off("bus_master"));
+}
+
+std::string rom_text(const ordered_json &rom) {
+  if (!rom["enabled"].get<bool>()) return "disabled";
+  if (rom["decoded_at"].is_null()) return "enabled, not decoded: memory decoding is off";
+  return "enabled, decoded at " + rom["decoded_at"].get<std::string>();
+}
+
+void print_pci_state(const ordered_json &slot) {
+  std::cout << "  command        found " << command_text(slot["command"]["found"]) << "\n"
+            << "                 now   " << command_text(slot["command"]["programmed"]) << "\n";
+  if (slot["rom"].is_null()) {
+    std::cout << "  expansion ROM  not implemented\n";
+    return;
+  }
+  std::cout << "  expansion ROM  found " << rom_text(slot["rom"]["found"]) << "\n"
+            << "                 now   " << rom_text(slot["rom"]["programmed"]) << "\n";
 }
 
 ordered_json slot_json(Machine &m, const host::Board &board) {
@@ -78,20 +98,19 @@ ordered_json slot_json(Machine &m, const host::Board &board) {
   j["subsystem_vendor_id"] = hex(c.subsystem_vendor_id);
   j["variant_code"] = c.variant_code;
   j["bars"] = bars_json(board);
+  add_pci_state(j, board);
   j["board"] = nullptr;
   j["passed_over"] = nullptr;
-  const bool family = c.vendor_id == host::kTorvicVendorId && c.device_id == host::kTorvicDeviceId;
+  const bool family = is_family_board(board);
   j["variant"] = family ? ordered_json(variant_name(c.variant_code)) : ordered_json();
   if (!family) {
     j["passed_over"] = "not a board of the family";
     return j;
   }
-  for (size_t i = 0; i < m.adapters().size(); i++)
-    if (m.adapters()[i].slot == static_cast<int>(board.slot())) {
-      j["board"] = i;
-      return j;
-    }
-  j["passed_over"] = passed_over(m, board);
+  if (const auto adapter = adapter_in_slot(m, board.slot()))
+    j["board"] = *adapter;
+  else
+    j["passed_over"] = passed_over_reason(m, board);
   return j;
 }
 
@@ -160,6 +179,7 @@ int run_boot(const GlobalOptions &o) {
                                    bar["found"].get<std::string>().c_str(),
                                    bar["programmed"].get<std::string>().c_str());
     }
+    print_pci_state(slot);
     if (slot.contains("found")) {
       const auto &f = slot["found"];
       std::cout << "  the driver's board " << slot["board"].get<size_t>() << ": "
@@ -171,6 +191,12 @@ int run_boot(const GlobalOptions &o) {
     } else {
       std::cout << "  passed over: " << slot["passed_over"].get<std::string>() << "\n";
     }
+  }
+  // Saying why each board was passed over is this command's job: a machine
+  // without a usable board is shown, not failed.
+  if (j["boards"].empty()) {
+    std::cout << "\nThe driver found no usable board on this machine.\n";
+    return 0;
   }
   std::cout << "\nWhat the driver claimed, mapped and reported:\n";
   for (const auto &b : j["boards"]) print_board_report(b);

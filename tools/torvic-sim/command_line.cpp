@@ -52,7 +52,9 @@ void declare_command_line(CommandLine &line) {
   given.out_dir =
       app.add_option("--out-dir", line.out_dir, "demo: the existing folder to write the pictures into (default: here)")
           ->type_name("DIR");
-  sub.demo = app.add_subcommand("demo", "boot, list boards and modes, show a picture on every board, reset to text");
+  sub.demo = app.add_subcommand("demo",
+                                "boot, list the boards found and passed over and each board's modes, show a "
+                                "picture on every board, reset to text; status 1 when the driver takes no board");
   sub.demo->add_option("--display", line.display,
                        "own: the demo's own display client; framebuf: NT's frame-buffer display "
                        "driver, each board set up from the install file")
@@ -65,8 +67,11 @@ void declare_command_line(CommandLine &line) {
                                       "with an NT 4.0 Display-applet install file: the option the user picks "
                                       "from its list, 1 the first (default)")
                      ->type_name("N");
-  sub.boot = app.add_subcommand("boot", "boot the machine and list the boards the driver finds");
-  sub.modes = app.add_subcommand("modes", "list the modes the driver offers");
+  sub.boot = app.add_subcommand("boot",
+                                "boot the machine and list every slot: its BARs, command register and expansion "
+                                "ROM at power-on and now, and what the driver made of the board or why it passed "
+                                "it over");
+  sub.modes = app.add_subcommand("modes", "list the modes the driver offers on each board; status 1 when it takes no board");
   add_board_option(sub.modes, line.modes_board, "only this board (0 is the first found)");
   SetModeOptions &set = line.set_mode;
   sub.set_mode = app.add_subcommand("set-mode", "set a mode, draw a pattern and decode the monitor");

@@ -64,8 +64,16 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Each returns the exit status: 0 success, 1 a check failed or the verifier
-// stopped the run, 2 bad usage or input, 3 an output could not be written.
+// The driver took no board of the machine, so there is nothing to show or
+// send a request to: the run ends with status 1, as a failed check does.
+class NoUsableBoard : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Each returns the exit status: 0 success, 1 a check failed, the verifier
+// stopped the run or the driver took no board, 2 bad usage or input, 3 an
+// output could not be written.
 int run_demo(const GlobalOptions &options, const std::string &out_dir);
 // The demo as NT's frame-buffer display driver runs it, each board set up
 // from the install file (empty: the built-in nt/torvic.inf); for an NT 4.0

@@ -11,6 +11,7 @@
 #include "machine_file.h"
 #include "mode_choice.h"
 #include "output_paths.h"
+#include "passed_over.h"
 #include "picture_check.h"
 #include "png_file.h"
 #include "session.h"
@@ -29,25 +30,31 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
   std::optional<size_t> current;
   int status = 0;
   try {
+    j["boards"] = ordered_json::array();
+    j["passed_over"] = family_boards_passed_over(m);
     j["boards"] = boards_found(s);
     if (!o.json) {
       std::cout << "The driver found " << s.boards() << " board(s):\n";
       for (const auto &b : j["boards"]) print_board_report(b);
+      print_passed_over(j["passed_over"]);
     }
-    const auto offered = DisplayClient(m, 0).modes();
+    // Each board offers its own kind's table, fitted to the boards of that kind.
+    std::vector<BoardModes> offered;
     j["modes"] = ordered_json::array();
-    for (const auto &mode : offered) j["modes"].push_back(mode_label(mode));
-    if (!o.json) {
-      std::cout << "\nModes offered to every board (" << offered.size() << "):\n";
-      print_mode_summary(offered);
+    for (size_t i = 0; i < s.boards(); i++) {
+      offered.push_back({i, m.adapters()[i].slot, DisplayClient(m, i).modes()});
+      ordered_json labels = ordered_json::array();
+      for (const auto &mode : offered.back().modes) labels.push_back(mode_label(mode));
+      j["modes"].push_back({{"board", i}, {"slot", offered.back().slot}, {"modes", labels}});
     }
+    if (!o.json) print_offered_modes(offered);
 
     j["shown"] = ordered_json::array();
     for (size_t i = 0; i < s.boards(); i++) {
       current = i;
       const int slot = m.adapters()[i].slot;
       const DemoChoice &choice = demo_choice(i);  // each at its lowest rate
-      const DemoMode chosen = demo_mode(DisplayClient(m, i).modes(), choice.mode);
+      const DemoMode chosen = demo_mode(offered[i].modes, choice.mode);
       const VIDEO_MODE_INFORMATION &mode = chosen.mode;
       ordered_json shown_json = {{"board", i}, {"slot", slot}, {"wanted", choice.mode},
                                  {"fallback", chosen.fallback.empty() ? ordered_json() : ordered_json(chosen.fallback)},

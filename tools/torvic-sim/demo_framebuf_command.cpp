@@ -16,6 +16,7 @@
 #include "labels.h"
 #include "machine_file.h"
 #include "output_paths.h"
+#include "passed_over.h"
 #include "png_file.h"
 #include "session.h"
 #include "text_output.h"
@@ -181,6 +182,7 @@ int run_demo_framebuf(const GlobalOptions &o, const std::string &out_dir, const 
   Machine &m = s.machine();
   ordered_json j;
   j["boards"] = boards_found(s);
+  j["passed_over"] = family_boards_passed_over(m);
   if (picked != 0) {
     j["form"] = "NT 4.0 Display applet";
     j["options"] = ordered_json::array();
@@ -198,6 +200,7 @@ int run_demo_framebuf(const GlobalOptions &o, const std::string &out_dir, const 
   }
   std::cout << "The driver found " << s.boards() << " board(s):\n";
   for (const auto &b : j["boards"]) print_board_report(b);
+  print_passed_over(j["passed_over"]);
   if (picked != 0) {
     std::cout << "\n" << inf_name << " is an NT 4.0 Display-applet file of " << options.size() << " option(s)";
     for (size_t i = 0; i < options.size(); i++)

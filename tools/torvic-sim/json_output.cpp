@@ -61,9 +61,9 @@ ordered_json board_report(Machine &m, size_t adapter) {
 }
 
 ordered_json boards_found(Session &s) {
+  s.require_usable_board();
   ordered_json boards = ordered_json::array();
   for (size_t i = 0; i < s.boards(); i++) boards.push_back(board_report(s.machine(), i));
-  if (s.boards() == 0) throw InputError("the driver found no board on this machine");
   return boards;
 }
 

@@ -16,7 +16,7 @@ using nlohmann::ordered_json;
 // What the driver found and reported for one board: its slot, variant,
 // claimed and mapped ranges, and the registry values it wrote.
 ordered_json board_report(Machine &m, size_t adapter);
-// The report of every board the driver found; InputError when it found none.
+// The report of every board the driver found; NoUsableBoard when it found none.
 ordered_json boards_found(Session &s);
 ordered_json mode_json(const VIDEO_MODE_INFORMATION &m);
 ordered_json timing_json(const host::MonitorTiming &t);

@@ -86,6 +86,9 @@ int run(int argc, char **argv) {
   } catch (const OutputError &e) {
     std::cerr << "torvic-sim: " << e.what() << "\n";
     status = 3;
+  } catch (const NoUsableBoard &e) {
+    std::cerr << "torvic-sim: " << e.what() << "\n";
+    status = 1;
   } catch (const torvic::host::VerifierStop &stop) {
     std::cerr << "torvic-sim: the verifier stopped the run: " << stop.what() << "\n";
     status = 1;

@@ -14,6 +14,8 @@ using host::DisplayClient;
 
 int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
   Session s(o);
+  if (only) s.require_board(*only);
+  s.require_usable_board();
   ordered_json j = ordered_json::array();
   for (size_t i = 0; i < s.boards(); i++) {
     if (only && *only != i) continue;
@@ -22,12 +24,10 @@ int run_modes(const GlobalOptions &o, std::optional<size_t> only) {
     for (const auto &m : client.modes()) board["modes"].push_back(mode_json(m));
     j.push_back(board);
   }
-  if (only) s.require_board(*only);
   if (o.json) {
     emit(o, j, &s);
     return 0;
   }
-  if (s.boards() == 0) std::cout << "the driver found no board on this machine\n";
   for (const auto &board : j) {
     std::cout << "board " << board["board"].get<size_t>() << " (slot " << board["slot"].get<int>() << "): "
               << board["modes"].size() << " modes\n";

@@ -11,6 +11,7 @@
 
 #include "host/common/text.h"
 #include "machine_file.h"
+#include "passed_over.h"
 #include "trace_filter.h"
 
 namespace torvic::sim {
@@ -54,10 +55,21 @@ Session::~Session() {
               << (m->process ? ", process " + hex(reinterpret_cast<uintptr_t>(m->process)) : "") << "\n";
 }
 
-void Session::require_board(size_t board) const {
+void Session::require_board(size_t board) {
+  require_usable_board();
   if (board >= boards())
     throw InputError("--board " + std::to_string(board) + ": the driver found " +
                      std::to_string(boards()) + " board(s); numbers run from 0 in slot order");
+}
+
+void Session::require_usable_board() {
+  if (boards() > 0) return;
+  std::string why;
+  for (const auto &board : family_boards_passed_over(machine_))
+    why += "\n  slot " + std::to_string(board["slot"].get<int>()) + ": " + board["reason"].get<std::string>();
+  write_trace();
+  throw NoUsableBoard("the driver found no usable board on this machine" +
+                      (why.empty() ? std::string(": it holds no board of the family") : "; it passed over:" + why));
 }
 
 void Session::write_trace() {

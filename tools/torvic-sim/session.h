@@ -26,7 +26,12 @@ class Session {
   const Machine &machine() const { return machine_; }
   ULONG boot_status() const { return boot_status_; }
   size_t boards() const { return machine_.adapters().size(); }
-  void require_board(size_t board) const;
+  // NoUsableBoard when the driver took no board, InputError when it took
+  // fewer than the number names.
+  void require_board(size_t board);
+  // NoUsableBoard, naming why each board of the family was passed over, when
+  // the driver took none; the trace of such a run is written, as it shows why.
+  void require_usable_board();
   void write_trace();
 
  private:

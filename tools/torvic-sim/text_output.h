@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// What torvic-sim prints for people: the board reports and the mode summary.
+// What torvic-sim prints for people: the board reports, the boards passed
+// over and the mode lists.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "json_output.h"
@@ -10,7 +12,17 @@ namespace torvic::sim {
 
 // A board's report (board_report) as lines of text.
 void print_board_report(const ordered_json &b);
-// The modes grouped by resolution, as a person scans them.
-void print_mode_summary(const std::vector<VIDEO_MODE_INFORMATION> &modes);
+// The boards of the family the driver passed over, and why; nothing when none.
+void print_passed_over(const ordered_json &passed_over);
+
+// The modes one board offers.
+struct BoardModes {
+  size_t board;
+  int slot;
+  std::vector<VIDEO_MODE_INFORMATION> modes;
+};
+// Each board's modes, grouped by resolution; boards that offer the same
+// modes share one list.
+void print_offered_modes(const std::vector<BoardModes> &boards);
 
 }  // namespace torvic::sim
