@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/image/driver_call.h"
+#include "host/port/request_input.h"
 #include "host/port/request_names.h"
 #include "host/port/trace_args.h"
 
@@ -191,9 +192,11 @@ RequestResult Machine::request(size_t adapter, ULONG code, const std::vector<uin
 
   RequestResult r;
   const int slot = adapters_[adapter].slot;
-  recorder_.mark("HwStartIO", "begin", slot,
-                 {{"board", adapter}, {"request", request_name(code)},
-                  {"input_length", input_length}, {"output_length", output_length}});
+  nlohmann::ordered_json begin = {{"board", adapter}, {"request", request_name(code)},
+                                  {"input_length", input_length}, {"output_length", output_length}};
+  // What the request asks for, so the writes that follow can be read against it.
+  if (const auto fields = decoded_request_input(code, input); !fields.is_null()) begin["input"] = fields;
+  recorder_.mark("HwStartIO", "begin", slot, begin);
   r.returned = run("HwStartIO", [&] {
     return call("HwStartIO", registration_.HwStartIO, adapters_[adapter].extension, &packet);
   });

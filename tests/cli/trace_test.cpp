@@ -19,7 +19,8 @@ TEST_F(Scratch, TraceShowsWhichRequestCausedWhichWritesAsAnEmulatorWriterNeedsTh
   // Markers around every callback and request, with lengths, status and Information.
   EXPECT_THAT(text, ::testing::ContainsRegex(
                         "#[0-9]+ +[0-9]+ us  slot 3  >> HwStartIO  board 0  request "
-                        "IOCTL_VIDEO_SET_CURRENT_MODE  input_length 4  output_length 0\n"));
+                        "IOCTL_VIDEO_SET_CURRENT_MODE  input_length 4  output_length 0  input "
+                        "\\{\"RequestedMode\":24\\}\n"));
   EXPECT_THAT(text, ::testing::ContainsRegex("<< HwStartIO  request IOCTL_VIDEO_SET_CURRENT_MODE  status "
                                              "NO_ERROR  information null\n"));
   EXPECT_THAT(text, HasSubstr(">> DriverEntry"));
@@ -78,5 +79,19 @@ TEST_F(Scratch, TraceFilterNarrowsTheTraceByBoardSlotServiceAndRegister) {
   EXPECT_EQ(sim("--trace-filter slot=3 boot", dir).status, 2);
 }
 
+
+TEST_F(Scratch, RequestMarkersCarryTheInputTheDriverWasGiven) {
+  write("s.txt", "SET_COLOR_REGISTERS --palette ramp\nMAP_VIDEO_MEMORY\nTORVIC_STALL --in 0a000000\n"
+                 "SET_CURRENT_MODE --in 00\n");
+  ASSERT_EQ(sim("--trace t.jsonl script s.txt", dir).status, 0);
+  std::vector<json> inputs;
+  for (const json &e : json_lines(dir / "t.jsonl"))
+    if (e["service"] == "HwStartIO" && e["phase"] == "begin") inputs.push_back(e["args"].value("input", json()));
+  ASSERT_EQ(inputs.size(), 4u);
+  EXPECT_EQ(inputs[0], json::parse(R"({"NumEntries": 256, "FirstEntry": 0})"));
+  EXPECT_EQ(inputs[1], json::parse(R"({"RequestedVirtualAddress": "0x0"})"));
+  EXPECT_EQ(inputs[2], json::parse(R"({"microseconds": 10})"));
+  EXPECT_TRUE(inputs[3].is_null()) << "one byte is no VIDEO_MODE: only its length is shown";
+}
 
 }  // namespace
