@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -59,6 +60,7 @@ TEST_F(Scratch, TraceFilterNarrowsTheTraceByBoardSlotServiceAndRegister) {
   const auto dac = json_lines(dir / "t.jsonl");
   ASSERT_FALSE(dac.empty());
   for (const auto &e : dac) {
+    if (e.contains("phase")) continue;  // the callbacks the kept events happened in
     EXPECT_EQ(e["slot"], 9);
     EXPECT_THAT(e["args"]["dac_register"].get<std::string>(), ::testing::StartsWith("DAC_MCLK_"));
   }
@@ -66,16 +68,82 @@ TEST_F(Scratch, TraceFilterNarrowsTheTraceByBoardSlotServiceAndRegister) {
                 dir).status, 0);
   std::set<std::string> services;
   for (const auto &e : json_lines(dir / "t.jsonl")) {
-    EXPECT_EQ(e["slot"], 3);
+    // Only the markers of DriverEntry and a find-adapter call's begin name no board.
+    if (e.contains("slot")) {
+      EXPECT_EQ(e["slot"], 3);
+    } else {
+      EXPECT_TRUE(e.contains("phase")) << e.dump();
+    }
     services.insert(e["service"]);
   }
-  EXPECT_THAT(services, ::testing::ElementsAre("HwFindAdapter", "HwInitialize", "HwStartIO", "VideoPortInt10"));
+  EXPECT_THAT(services, ::testing::ElementsAre("DriverEntry", "HwFindAdapter", "HwInitialize", "HwStartIO",
+                                               "VideoPortInt10"));
   for (const char *bad : {"colour=red", "slot=32", "slot", "board=x"}) {
     const SimRun r = sim(std::string("--trace t.jsonl --trace-filter ") + bad, dir);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_THAT(r.err, HasSubstr("--trace-filter")) << bad;
   }
   EXPECT_EQ(sim("--trace-filter slot=3 boot", dir).status, 2);
+}
+
+// Narrowed to one board, the trace still shows the callbacks that programmed
+// it and every stall made while programming it, even when another board's
+// callback did the programming: the reset callback walks every board.
+TEST_F(Scratch, SlotFilterKeepsTheCallbackAndTheStallsOfProgrammingThatBoard) {
+  ASSERT_EQ(sim("--trace t.jsonl --trace-filter slot=9", dir).status, 0);
+  const auto events = json_lines(dir / "t.jsonl");
+  std::vector<std::string> reset_of_board_0;
+  bool inside = false;
+  for (const auto &e : events) {
+    const std::string phase = e.value("phase", "");
+    if (e["service"] == "HwResetHw" && phase == "begin" && e["args"]["board"] == 0) inside = true;
+    if (!inside) continue;
+    if (phase.empty() && e["service"] != "VideoPortStallExecution") continue;
+    reset_of_board_0.push_back(phase + " " + e["service"].get<std::string>() + " " +
+                               std::to_string(e.value("slot", -1)));
+    if (phase == "end") break;
+  }
+  EXPECT_THAT(reset_of_board_0,
+              ::testing::ElementsAre("begin HwResetHw 3", " VideoPortStallExecution 9",
+                                     " VideoPortStallExecution 9", "end HwResetHw 3"));
+  // The zeroing in a request to the board is the board's too.
+  EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const json &e) {
+    return e["service"] == "VideoPortZeroMemory" && e["slot"] == 9 && e["time_us"] == 10000;
+  }));
+}
+
+// Whatever a filter keeps, a callback's begin and end markers come in
+// pairs, properly nested, so that a reader can always tell which request
+// an event belongs to.
+TEST_F(Scratch, FilteredTraceKeepsCallbackMarkersInPairs) {
+  for (const char *filter : {"slot=3", "slot=9", "board=1", "register=DAC_MCLK_*", "service=VideoPortInt10",
+                             "service=HwFindAdapter", "service=VideoPortStallExecution"}) {
+    ASSERT_EQ(sim(std::string("--trace t.jsonl --trace-filter ") + filter, dir).status, 0) << filter;
+    const auto events = json_lines(dir / "t.jsonl");
+    EXPECT_FALSE(events.empty()) << filter;
+    std::vector<std::string> open;
+    for (const auto &e : events) {
+      const std::string phase = e.value("phase", ""), service = e["service"];
+      if (phase == "begin") open.push_back(service);
+      if (phase != "end") continue;
+      ASSERT_FALSE(open.empty()) << filter << ": " << service << " ends without its begin";
+      EXPECT_EQ(open.back(), service) << filter;
+      open.pop_back();
+    }
+    EXPECT_THAT(open, ::testing::IsEmpty()) << filter << ": begun and never ended";
+  }
+}
+
+// An empty trace file alone does not say whether the filter or the run
+// was wrong: the run succeeded, and a warning names the filter.
+TEST_F(Scratch, FilterThatMatchesNothingWarnsButTheRunSucceeds) {
+  const SimRun none = sim("--trace t.jsonl --trace-filter register=NO_SUCH_*,slot=3 boot", dir);
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(file_text(dir / "t.jsonl"), "");
+  EXPECT_THAT(none.err, HasSubstr("--trace-filter register=NO_SUCH_*,slot=3 matched no event"));
+  const SimRun some = sim("--trace t.jsonl --trace-filter register=CONFIG1 boot", dir);
+  EXPECT_EQ(some.status, 0);
+  EXPECT_EQ(some.err, "");
 }
 
 

@@ -43,8 +43,9 @@ void declare_command_line(CommandLine &line) {
                            ->check(CLI::IsMember({"json", "text"}));
   given.trace_filter =
       app.add_option("--trace-filter", o.trace_filter,
-                     "keep only these events in the trace: board=N, slot=N, service=PATTERN, "
-                     "register=PATTERN, separated by commas (for example slot=3,register=DAC_*)")
+                     "keep only these events in the trace, with the markers of the callbacks they "
+                     "happened in: board=N, slot=N, service=PATTERN, register=PATTERN, separated by "
+                     "commas (for example slot=3,register=DAC_*)")
           ->type_name("TERMS");
   app.add_flag("--json", o.json, "machine-readable output");
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/common/text.h"
+#include "filtered_trace.h"
 #include "machine_file.h"
 #include "trace_filter.h"
 
@@ -70,10 +71,16 @@ void Session::write_trace() {
   std::vector<int> board_slots;
   for (const auto &a : machine_.adapters()) board_slots.push_back(a.slot);
   std::ofstream out(options_.trace_file);
-  for (const auto &e : machine_.trace())
-    if (filter.keeps(e, board_slots)) out << (options_.trace_format == "text" ? e.text() : e.json()) << '\n';
+  FilteredTrace kept(filter, [&](const host::TraceEvent &e) {
+    out << (options_.trace_format == "text" ? e.text() : e.json()) << '\n';
+  });
+  for (const auto &e : machine_.trace()) kept.add(e, board_slots);
   out.close();
   if (!out) trace_error_text() = "--trace " + options_.trace_file + ": " + strerror(errno);
+  // The run itself went well; an empty file alone would not say why.
+  else if (kept.written() == 0)
+    std::cerr << "torvic-sim: warning: --trace-filter " << filter.terms() << " matched no event of the run; "
+              << options_.trace_file << " is empty\n";
 }
 
 const std::string &trace_error() { return trace_error_text(); }

@@ -31,7 +31,7 @@ bool matches_any(const std::vector<std::string> &patterns, const std::string &te
 
 }  // namespace
 
-TraceFilter::TraceFilter(const std::string &terms_text) {
+TraceFilter::TraceFilter(const std::string &terms_text) : terms_(terms_text) {
   std::stringstream terms(terms_text);
   for (std::string term; std::getline(terms, term, ',');) {
     const auto eq = term.find('=');

@@ -21,8 +21,11 @@ class TraceFilter {
 
   // board_slots[i] is the slot of the driver's board i.
   bool keeps(const host::TraceEvent &e, const std::vector<int> &board_slots) const;
+  // The terms as given; empty when the trace is not narrowed.
+  const std::string &terms() const { return terms_; }
 
  private:
+  std::string terms_;
   std::vector<int> slots_, boards_;
   std::vector<std::string> services_, registers_;
 };
