@@ -50,12 +50,17 @@ void Recorder::mark(const char *callback, const char *phase, int slot,
   TraceEvent &e = append(callback, slot);
   e.phase = phase;
   if (!args.is_null()) set_args(e, args);
-  callback_slot_ = std::string(phase) == "begin" ? slot : -1;
+  const bool begins = std::string(phase) == "begin";
+  callback_slot_ = begins ? slot : -1;
   last_touched_slot_ = -1;
+  callbacks_running_ += begins ? 1 : -1;
+  if (callbacks_running_ == 0 && on_settled) on_settled();
 }
 
 void Recorder::notify(const TraceEvent &event) const {
   if (listener) listener(event);
+  // The video port's own calls, made outside every callback, are complete at once.
+  if (callbacks_running_ == 0 && on_settled) on_settled();
 }
 
 void Recorder::stall(uint32_t microseconds) {

@@ -39,6 +39,10 @@ class Recorder {
 
   // Called with every event notified.
   std::function<void(const TraceEvent &)> listener;
+  // Called when no event recorded so far can change any more: every
+  // callback has returned (a stall or poll may still grow, and a call that
+  // names no board still learn its board, while one runs).
+  std::function<void()> on_settled;
 
  private:
   TraceEvent &append(const char *service, int slot);
@@ -51,6 +55,7 @@ class Recorder {
   Trace trace_;
   uint64_t clock_us_ = 0;
   int callback_slot_ = -1;
+  int callbacks_running_ = 0;
   // The board the running callback last touched, -1 before it touched any.
   int last_touched_slot_ = -1;
   // Calls since the last one that named a board, in the running callback,

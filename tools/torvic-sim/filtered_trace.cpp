@@ -4,9 +4,10 @@
 namespace torvic::sim {
 
 void FilteredTrace::add(const host::TraceEvent &e, const std::vector<int> &board_slots) {
-  const bool kept = filter_.keeps(e, board_slots);
+  const std::string request = request_of(e);
+  const bool kept = filter_.keeps(e, board_slots, request);
   if (e.is_marker() && e.phase == "begin") {
-    open_.push_back({e, false});
+    open_.push_back({e, request, false});
     if (kept) write_enclosing_markers();
     return;
   }
@@ -22,6 +23,13 @@ void FilteredTrace::add(const host::TraceEvent &e, const std::vector<int> &board
   if (!kept) return;
   write_enclosing_markers();
   write(e);
+}
+
+std::string FilteredTrace::request_of(const host::TraceEvent &e) const {
+  if (e.is_marker() && e.service == "HwStartIO") return e.arg("request");
+  for (auto c = open_.rbegin(); c != open_.rend(); ++c)
+    if (!c->request.empty()) return c->request;
+  return {};
 }
 
 void FilteredTrace::write_enclosing_markers() {

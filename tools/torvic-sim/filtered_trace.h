@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "host/port/trace.h"
@@ -29,8 +30,12 @@ class FilteredTrace {
  private:
   struct OpenCallback {
     host::TraceEvent begin;
+    std::string request;  // for a start-I/O call, the request's name
     bool written = false;
   };
+  // The request the event belongs to: its own, for a start-I/O marker, else
+  // that of the start-I/O call in progress.
+  std::string request_of(const host::TraceEvent &e) const;
   void write(const host::TraceEvent &e);
   // Writes the begin markers of the callbacks in progress not yet written,
   // outermost first: a kept event is about to follow them.
