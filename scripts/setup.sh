@@ -5,15 +5,15 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libpng-dev
+          libcli11-dev nlohmann-json3-dev libpng-dev libssl-dev
           # torvic.sys: the mingw-w64 cross compiler with its DDK headers and
           # import libraries, and Python for the image checks
           g++-mingw-w64-i686 mingw-w64-i686-dev python3
           # the setup floppy, written and read back without root
           mtools
-          # the 32-bit host build, with GoogleTest and torvic-sim's PNG
-          # library for i386
-          gcc-multilib g++-multilib libgtest-dev:i386 libgmock-dev:i386 libpng-dev:i386
+          # the 32-bit host build, with GoogleTest and torvic-sim's PNG and
+          # digest libraries for i386
+          gcc-multilib g++-multilib libgtest-dev:i386 libgmock-dev:i386 libpng-dev:i386 libssl-dev:i386
           "$@")
 
 as_root() {
@@ -43,7 +43,7 @@ kernel_runs_i386() {
   return $rc
 }
 
-# libpng-dev:i386 comes from Debian's i386 packages.
+# The i386 libraries come from Debian's i386 packages.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "setup: adding the i386 package architecture"
   as_root dpkg --add-architecture i386

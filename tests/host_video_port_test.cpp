@@ -677,6 +677,40 @@ TEST_F(Verifier, AStoppedMachineRunsNoMoreCallbacks) {
   EXPECT_THROW(m.reset_hardware(), host::VerifierStop);
 }
 
+// A stall or a zeroing names no board; the trace files it under the board
+// the driver is programming, which in the reset callback that walks the
+// chain of boards is not the callback's own.
+TEST(Trace, CallsThatNameNoBoardBelongToTheBoardBeingProgrammed) {
+  Machine m(host::default_machine());
+  m.boot();
+  std::vector<int> zeroing;
+  for (const auto &e : m.trace())
+    if (e.service == "VideoPortZeroMemory") zeroing.push_back(e.slot);
+  // DriverEntry's own zeroing is for no board; each find-adapter call's, for the board it finds.
+  EXPECT_THAT(zeroing, ::testing::ElementsAre(-1, 3, 3, 9, 9));
+
+  m.open(0);
+  m.open(1);
+  m.clear_trace();
+  // A stall after the callback's last access belongs to the board touched last.
+  m.on_service = [](Machine &, const host::TraceEvent &e) {
+    if (e.slot == 9 && e.arg("dac_register") == "DAC_CURSOR_CONTROL") VideoPortStallExecution(10);
+  };
+  m.reset_hardware(0);
+  std::vector<std::string> stalls;
+  for (const auto &e : m.trace())
+    if (e.service == "VideoPortStallExecution") stalls.push_back("slot " + std::to_string(e.slot) + " " + e.brief());
+  EXPECT_THAT(stalls, ::testing::ElementsAre("slot 3 stall 50", "slot 3 stall 50 (x 50)", "slot 9 stall 50",
+                                             "slot 9 stall 50 (x 50)", "slot 9 stall 10"));
+
+  // A callback that touches no board stalls for its own, whatever the one
+  // before touched last (slot 9).
+  m.clear_trace();
+  m.request(0, IOCTL_TORVIC_STALL, {20, 0, 0, 0}, 0);
+  EXPECT_EQ(briefs(m.trace()), std::vector<std::string>{"stall 20"});
+  EXPECT_EQ(m.trace().at(1).slot, 3);
+}
+
 TEST(Trace, EventsNameTheirRegistersInTextAndJson) {
   Machine m(machine({board(3)}));
   m.on_service = [](Machine &, const host::TraceEvent &e) {
@@ -699,7 +733,8 @@ TEST(Trace, EventsNameTheirRegistersInTextAndJson) {
   ASSERT_NE(command, nullptr);
   EXPECT_THAT(command->text(), ::testing::MatchesRegex("#[0-9]+ +[0-9]+ us  slot 3  VideoPortSetBusData +"
                                                        "cfg\\+0x4 +COMMAND +<- 0x2000003"));
-  EXPECT_THAT(stalls[1]->text(), ::testing::MatchesRegex("#[0-9]+ +50 us +VideoPortStallExecution +20 us"));
+  // Made between two accesses to the board in slot 3, the stall waits for it.
+  EXPECT_THAT(stalls[1]->text(), ::testing::MatchesRegex("#[0-9]+ +50 us  slot 3  VideoPortStallExecution +20 us"));
   const auto j = nlohmann::json::parse(command->json());
   EXPECT_EQ(j["service"], "VideoPortSetBusData");
   EXPECT_EQ(j["register"], "COMMAND");

@@ -71,6 +71,9 @@ Machine::Machine(MachineConfig config, const std::string &image)
   recorder_.listener = [this](const TraceEvent &event) {
     if (on_service) on_service(*this, event);
   };
+  recorder_.on_settled = [this] {
+    if (on_trace_settled) on_trace_settled();
+  };
   AddressSpace::install_fault_handler();
 }
 

@@ -142,6 +142,9 @@ class Machine {
 
   // Called after every traced service call, for tests that act mid-run.
   std::function<void(Machine &, const TraceEvent &)> on_service;
+  // Called when every event of the trace so far is final (Recorder::on_settled),
+  // for those who write the trace as the run goes.
+  std::function<void()> on_trace_settled;
 
   // ---- The services, as the driver image calls them ----
   static Machine &active();

@@ -422,11 +422,11 @@ TEST_F(Scratch, DriverOptionRunsTheImagesThisBuildCanRunAndRefusesOthers) {
   const SimRun nt = sim("--driver '" TORVIC_NT_IMAGE "' demo --trace nt.txt --trace-format text", dir);
   ASSERT_EQ(nt.status, 0) << nt.err;
   EXPECT_EQ(nt.out, host.out);
-  std::ifstream host_trace(dir / "host.txt"), nt_trace(dir / "nt.txt");
-  const std::string a((std::istreambuf_iterator<char>(host_trace)), std::istreambuf_iterator<char>());
-  const std::string b((std::istreambuf_iterator<char>(nt_trace)), std::istreambuf_iterator<char>());
+  // The headers name different images; the events are the same.
+  const std::string a = file_text(dir / "host.txt"), b = file_text(dir / "nt.txt");
   EXPECT_GT(a.size(), 10000u);
-  EXPECT_EQ(a, b);
+  EXPECT_THAT(b, HasSubstr("  driver " TORVIC_NT_IMAGE "  sha256 "));
+  EXPECT_EQ(a.substr(a.find('\n')), b.substr(b.find('\n')));
 #else
   write("torvic.sys", std::string("MZ") + std::string(62, '\0'));
   const SimRun pe = sim("--driver torvic.sys boot", dir);
@@ -560,12 +560,8 @@ TEST_F(Scratch, AFaultOutsideTheDriverEndsTheRunWithItsOwnStatus) {
   const fs::path err = dir / "err";
   const std::string command = "exec " TORVIC_SIM_RUNNER " '" TORVIC_SIM "' script '" + fifo.string() +
                               "' 2>'" + err.string() + "' >/dev/null";
-  const pid_t pid = fork();
+  const pid_t pid = start_in_background(command);
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
   // The pipe takes a writer once torvic-sim has opened it to read.
   int writer = -1, raw = 0;
   for (int tries = 0; writer < 0 && tries < 6000; tries++) {

@@ -64,6 +64,17 @@ inline SimRun sim_unprivileged(const std::string &args, const fs::path &dir) {
   return sim_as(geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", args, dir);
 }
 
+// Starts a shell command that runs torvic-sim and returns at once with its
+// process id (-1 when it cannot), for tests that signal the run midway.
+inline pid_t start_in_background(const std::string &command) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
 class Scratch : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -115,6 +126,14 @@ inline std::vector<json> json_lines(const fs::path &path) {
   std::vector<json> lines;
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+  return lines;
+}
+
+// The events of a JSON trace: every line after its header.
+inline std::vector<json> trace_events(const fs::path &path) {
+  std::vector<json> lines = json_lines(path);
+  EXPECT_TRUE(!lines.empty() && lines.front().contains("program")) << path << " begins without its header";
+  if (!lines.empty()) lines.erase(lines.begin());
   return lines;
 }
 

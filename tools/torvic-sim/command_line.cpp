@@ -37,15 +37,19 @@ void declare_command_line(CommandLine &line) {
                  "driver image to run: the host build (default) or, in the 32-bit build, the NT "
                  "image torvic.sys")
       ->type_name("FILE");
-  given.trace = app.add_option("--trace", o.trace_file, "write every video port call to FILE")
+  given.trace = app.add_option("--trace", o.trace_file,
+                               "write every video port call to FILE as the run goes, after a first line "
+                               "that names the program, driver image and machine")
                     ->type_name("FILE");
   given.trace_format = app.add_option("--trace-format", o.trace_format,
                                       "json (one object a line) or text, for --trace")
                            ->check(CLI::IsMember({"json", "text"}));
   given.trace_filter =
       app.add_option("--trace-filter", o.trace_filter,
-                     "keep only these events in the trace: board=N, slot=N, service=PATTERN, "
-                     "register=PATTERN, separated by commas (for example slot=3,register=DAC_*)")
+                     "keep only these events in the trace, with the markers of the callbacks they "
+                     "happened in: board=N, slot=N, service=PATTERN, register=PATTERN, request=NAME "
+                     "(the whole of that request), separated by commas (for example "
+                     "slot=3,register=DAC_*)")
           ->type_name("TERMS");
   app.add_flag("--json", o.json, "machine-readable output");
 

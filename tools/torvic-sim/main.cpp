@@ -18,6 +18,7 @@
 #include "host/port/machine.h"
 #include "machine_file.h"
 #include "session.h"
+#include "trace_file.h"
 
 namespace {
 
@@ -118,6 +119,8 @@ constexpr int kInternalError = 4;
 [[noreturn]] void internal_error(const char *what) {
   const char kPrefix[] = "torvic-sim: internal error: ";
   const char kSuffix[] = "; the run is abandoned\n";
+  // What the trace holds so far is what the run did before it failed.
+  torvic::sim::keep_trace_of_failed_run();
   (void)!write(STDERR_FILENO, kPrefix, sizeof kPrefix - 1);
   (void)!write(STDERR_FILENO, what, strlen(what));
   (void)!write(STDERR_FILENO, kSuffix, sizeof kSuffix - 1);
