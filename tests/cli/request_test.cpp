@@ -66,7 +66,7 @@ TEST_F(Scratch, RequestInputByItsFieldsIsTheInputItsBytesWouldBe) {
   std::string ramp = "00010000";  // 256 entries from entry 0
   for (int i = 0; i < 256; i++) {
     char entry[9];
-    snprintf(entry, sizeof entry, "%02x%02x%02x00", i, i, i);
+    (void)snprintf(entry, sizeof entry, "%02x%02x%02x00", i, i, i);
     ramp += entry;
   }
   write("three.pal", "# black, an orange, a brown\n0 0 0\n255 16 0\n0x40 0x20 8\n");
@@ -137,7 +137,7 @@ TEST_F(Scratch, TheReferencesExamplesRunAsWritten) {
   for (std::string line; std::getline(lines, line);)
     if (line.rfind("```", 0) != 0) {
       script += line + "\n";
-      requests += line.find_first_not_of(" ") != std::string::npos && line[0] != '#';
+      requests += line.find_first_not_of(' ') != std::string::npos && line[0] != '#';
     }
   ASSERT_GE(requests, 10u);
   write("examples.txt", script);

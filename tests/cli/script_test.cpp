@@ -73,7 +73,7 @@ std::string address_hex(uintptr_t address) {
   std::string hex;
   for (size_t i = 0; i < sizeof(void *); i++) {
     char pair[3];
-    snprintf(pair, sizeof pair, "%02x", unsigned((address >> (8 * i)) & 0xFF));
+    (void)snprintf(pair, sizeof pair, "%02x", unsigned((address >> (8 * i)) & 0xFF));
     hex += pair;
   }
   return hex;

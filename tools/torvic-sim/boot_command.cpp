@@ -89,7 +89,7 @@ void print_pci_state(const ordered_json &slot) {
             << "                 now   " << rom_text(slot["rom"]["programmed"]) << "\n";
 }
 
-ordered_json slot_json(Machine &m, const host::Board &board) {
+ordered_json slot_json(const Machine &m, const host::Board &board) {
   const auto &c = board.config();
   ordered_json j;
   j["slot"] = board.slot();

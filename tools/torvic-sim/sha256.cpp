@@ -25,7 +25,7 @@ std::string sha256_of_file(const std::string &path) {
   std::string text;
   for (unsigned int i = 0; i < length; i++) {
     char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+    (void)std::snprintf(pair, sizeof pair, "%02x", digest[i]);
     text += pair;
   }
   return text;

@@ -61,11 +61,12 @@ std::string spoken_list(const std::vector<std::string> &items) {
 // a line can be set.
 void print_resolution(ULONG width, ULONG height, const std::map<ULONG, std::set<ULONG>> &rates_by_depth) {
   std::vector<std::pair<std::set<ULONG>, std::vector<ULONG>>> depths_by_rates;
-  for (const auto &[bpp, rates] : rates_by_depth) {
+  for (const auto &depth : rates_by_depth) {
+    const std::set<ULONG> &rates = depth.second;
     auto same = std::find_if(depths_by_rates.begin(), depths_by_rates.end(),
                              [&](const auto &group) { return group.first == rates; });
     if (same == depths_by_rates.end()) same = depths_by_rates.insert(depths_by_rates.end(), {rates, {}});
-    same->second.push_back(bpp);
+    same->second.push_back(depth.first);
   }
   std::ostringstream line;
   line << "  " << std::left << std::setw(10) << std::to_string(width) + "x" + std::to_string(height) << " ";

@@ -42,8 +42,8 @@ bool TraceFilter::request_matches(const std::string &request) const {
 }
 
 TraceFilter::TraceFilter(const std::string &terms_text) : terms_(terms_text) {
-  std::stringstream terms(terms_text);
-  for (std::string term; std::getline(terms, term, ',');) {
+  std::stringstream list(terms_text);
+  for (std::string term; std::getline(list, term, ',');) {
     const auto eq = term.find('=');
     const std::string key = term.substr(0, eq), value = eq == std::string::npos ? "" : term.substr(eq + 1);
     if (eq == std::string::npos || value.empty())
