@@ -89,6 +89,7 @@ void print_mode_summary(const std::vector<VIDEO_MODE_INFORMATION> &modes) {
 
 std::vector<std::string> labels_of(const std::vector<VIDEO_MODE_INFORMATION> &modes) {
   std::vector<std::string> labels;
+  labels.reserve(modes.size());
   for (const auto &m : modes) labels.push_back(mode_label(m));
   return labels;
 }
