@@ -8,24 +8,11 @@
 #include <optional>
 #include <vector>
 
+#include "host/common/records.h"
 #include "host/port/machine.h"
 #include "torvic/requests.h"
 
 namespace torvic::host {
-
-template <class T>
-std::vector<uint8_t> bytes_of(const T &record) {
-  std::vector<uint8_t> v(sizeof(T));
-  memcpy(v.data(), &record, sizeof(T));
-  return v;
-}
-
-template <class T>
-T record_at(const std::vector<uint8_t> &bytes, size_t offset = 0) {
-  T record{};
-  if (offset + sizeof(T) <= bytes.size()) memcpy(&record, bytes.data() + offset, sizeof(T));
-  return record;
-}
 
 class DisplayClient {
  public:

@@ -2,8 +2,7 @@
 // A request's input as its record's fields, for the trace.
 #include "host/port/request_input.h"
 
-#include <cstring>
-
+#include "host/common/records.h"
 #include "host/common/text.h"
 #include "torvic/requests.h"
 
@@ -11,11 +10,10 @@ namespace torvic::host {
 
 namespace {
 
+// Whether the input holds a whole record of this kind at offset.
 template <class T>
-bool read_record(const std::vector<uint8_t> &input, size_t offset, T *record) {
-  if (offset + sizeof(T) > input.size()) return false;
-  std::memcpy(record, input.data() + offset, sizeof(T));
-  return true;
+bool holds(const std::vector<uint8_t> &input, size_t offset = 0) {
+  return offset + sizeof(T) <= input.size();
 }
 
 std::string address(const void *pointer) { return hex(reinterpret_cast<uintptr_t>(pointer)); }
@@ -25,26 +23,24 @@ std::string address(const void *pointer) { return hex(reinterpret_cast<uintptr_t
 nlohmann::ordered_json decoded_request_input(ULONG code, const std::vector<uint8_t> &input) {
   switch (code) {
     case IOCTL_VIDEO_SET_CURRENT_MODE: {
-      VIDEO_MODE mode{};
-      if (read_record(input, 0, &mode)) return {{"RequestedMode", mode.RequestedMode}};
+      if (holds<VIDEO_MODE>(input)) return {{"RequestedMode", record_at<VIDEO_MODE>(input).RequestedMode}};
       break;
     }
     case IOCTL_VIDEO_SET_COLOR_REGISTERS: {
-      VIDEO_CLUT clut{};
-      if (read_record(input, 0, &clut)) return {{"NumEntries", clut.NumEntries}, {"FirstEntry", clut.FirstEntry}};
+      const auto clut = record_at<VIDEO_CLUT>(input);
+      if (holds<VIDEO_CLUT>(input)) return {{"NumEntries", clut.NumEntries}, {"FirstEntry", clut.FirstEntry}};
       break;
     }
     case IOCTL_VIDEO_MAP_VIDEO_MEMORY:
     case IOCTL_VIDEO_UNMAP_VIDEO_MEMORY: {
-      VIDEO_MEMORY memory{};
-      if (read_record(input, 0, &memory))
-        return {{"RequestedVirtualAddress", address(memory.RequestedVirtualAddress)}};
+      if (holds<VIDEO_MEMORY>(input))
+        return {{"RequestedVirtualAddress", address(record_at<VIDEO_MEMORY>(input).RequestedVirtualAddress)}};
       break;
     }
     case IOCTL_VIDEO_SHARE_VIDEO_MEMORY:
     case IOCTL_VIDEO_UNSHARE_VIDEO_MEMORY: {
-      VIDEO_SHARE_MEMORY share{};
-      if (read_record(input, 0, &share))
+      const auto share = record_at<VIDEO_SHARE_MEMORY>(input);
+      if (holds<VIDEO_SHARE_MEMORY>(input))
         return {{"ProcessHandle", address(share.ProcessHandle)},
                 {"ViewOffset", share.ViewOffset},
                 {"ViewSize", share.ViewSize},
@@ -53,15 +49,13 @@ nlohmann::ordered_json decoded_request_input(ULONG code, const std::vector<uint8
     }
     case IOCTL_VIDEO_FREE_PUBLIC_ACCESS_RANGES: {
       nlohmann::ordered_json addresses = nlohmann::ordered_json::array();
-      VIDEO_PUBLIC_ACCESS_RANGES range{};
-      for (size_t at = 0; read_record(input, at, &range); at += sizeof range)
-        addresses.push_back(address(range.VirtualAddress));
+      for (size_t at = 0; holds<VIDEO_PUBLIC_ACCESS_RANGES>(input, at); at += sizeof(VIDEO_PUBLIC_ACCESS_RANGES))
+        addresses.push_back(address(record_at<VIDEO_PUBLIC_ACCESS_RANGES>(input, at).VirtualAddress));
       if (!addresses.empty()) return {{"VirtualAddress", addresses}};
       break;
     }
     case IOCTL_TORVIC_STALL: {
-      ULONG microseconds = 0;
-      if (read_record(input, 0, &microseconds)) return {{"microseconds", microseconds}};
+      if (holds<ULONG>(input)) return {{"microseconds", record_at<ULONG>(input)}};
       break;
     }
     default:

@@ -30,6 +30,8 @@ int run_demo(const GlobalOptions &o, const std::string &out_dir) {
   std::optional<size_t> current;
   int status = 0;
   try {
+    // Set before boards_found, which stops a run whose driver took no board:
+    // the document then still says there were none, and which were passed over.
     j["boards"] = ordered_json::array();
     j["passed_over"] = family_boards_passed_over(m);
     j["boards"] = boards_found(s);

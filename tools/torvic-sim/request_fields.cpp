@@ -2,22 +2,16 @@
 // A request's input given by its fields rather than in hex.
 #include "request_fields.h"
 
-#include <cstring>
+#include <cstddef>
 #include <sstream>
 
+#include "host/common/records.h"
 #include "input_files.h"
 #include "machine_file.h"
 
 namespace torvic::sim {
 
 namespace {
-
-template <class Record>
-std::vector<uint8_t> bytes_of(const Record &record, size_t length = sizeof(Record)) {
-  std::vector<uint8_t> bytes(length);
-  std::memcpy(bytes.data(), &record, std::min(length, sizeof(Record)));
-  return bytes;
-}
 
 // One colour value of a palette line: 0 to 255, decimal or 0x hex.
 uint8_t colour_value(const std::string &where, const std::string &word) {
@@ -64,10 +58,10 @@ std::vector<uint8_t> palette_input(const std::string &palette) {
   VIDEO_CLUT header{};
   header.NumEntries = static_cast<USHORT>(entries.size());
   header.FirstEntry = 0;
-  const size_t table = offsetof(VIDEO_CLUT, LookupTable);
-  std::vector<uint8_t> bytes = bytes_of(header, table);
+  std::vector<uint8_t> bytes = host::bytes_of(header);
+  bytes.resize(offsetof(VIDEO_CLUT, LookupTable));
   for (const VIDEO_CLUTDATA &e : entries) {
-    const std::vector<uint8_t> entry = bytes_of(e);
+    const std::vector<uint8_t> entry = host::bytes_of(e);
     bytes.insert(bytes.end(), entry.begin(), entry.end());
   }
   return bytes;
@@ -89,13 +83,13 @@ std::vector<uint8_t> address_input(const std::string &address) {
                      ", at most " + std::to_string(sizeof(void *) * 8) + " bits");
   VIDEO_MEMORY memory{};
   memory.RequestedVirtualAddress = reinterpret_cast<PVOID>(static_cast<uintptr_t>(v));
-  return bytes_of(memory);
+  return host::bytes_of(memory);
 }
 
 std::vector<uint8_t> mode_input(ULONG index) {
   VIDEO_MODE mode{};
   mode.RequestedMode = index;
-  return bytes_of(mode);
+  return host::bytes_of(mode);
 }
 
 }  // namespace torvic::sim
