@@ -7,6 +7,7 @@
 #
 # Three compile databases, written by configuring alone (nothing is built):
 #   host  the 64-bit host build: driver rooms, host/, tools/, tests/, fuzz/,
+#         emulator/ (its C++ side),
 #         bench/;
 #   m32   the 32-bit host build, for what differs there: the files only it
 #         compiles (host/image/pe_image.cpp) and those with code of their own
@@ -25,12 +26,13 @@ scripts/setup.sh clang-tidy cppcheck
 
 out=build/lint
 mkdir -p "$out"
-configure() {  # NAME PRESET: writes build/lint/NAME/compile_commands.json
+configure() {  # NAME PRESET [CMAKE OPTIONS...]: writes build/lint/NAME/compile_commands.json
   cmake --preset "$2" -B "$out/$1" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON -DTORVIC_UNITY_BUILD=OFF >"$out/$1.configure.log" ||
+    -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON -DTORVIC_UNITY_BUILD=OFF "${@:3}" >"$out/$1.configure.log" ||
     { cat "$out/$1.configure.log"; exit 1; }
 }
-configure host default
+# The host database includes the emulator's board library (its C interface).
+configure host default -DTORVIC_QEMU_BOARD=ON
 configure m32 m32
 configure nt nt
 

@@ -7,13 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-times=()
-step() {  # NAME COMMAND...: runs COMMAND and notes how long it took
-  local name=$1 started=$SECONDS
-  shift
-  "$@"
-  times+=("$(printf '%-16s %4d s' "$name" $((SECONDS - started)))")
-}
+source scripts/lib/steps.sh
 
 started=$SECONDS
 step setup scripts/setup.sh
@@ -31,4 +25,4 @@ step "build asan" cmake --build --preset asan
 step "test asan" ctest --preset asan -E 'Cli.Sweep|Cli.FaultTable|ElfImage'
 
 echo "test: every step passed in $((SECONDS - started)) s:"
-printf '  %s\n' "${times[@]}"
+print_steps

@@ -170,14 +170,7 @@ Board::Board(const BoardConfig &config) : config_(config), command_(config.comma
     config_write(i == kRomBar ? 0x30u : 0x10u + 4u * i, b.power_on_address | (b.rom_enabled ? 1u : 0u));
   }
   power_on_bars_ = bars_;
-  io_[0x18 / 4] = config_.config1.value_or(straps_for(config_.memory_size));
-  io_[0x1C / 4] = config_.config2_power_on;
-  io_[0x20 / 4] = config_.config3_power_on;
-  io_[0x30 / 4] = config_.vga_ctrl_power_on;
-  regs_[0x4010 / 4] = config_.xya_ctrl_power_on;
-  regs_[0x6010 / 4] = config_.xyb_ctrl_power_on;
-  engine_busy_left_ = config_.engine.busy_reads;
-  last_operation_left_ = config_.engine.last_operation_reads;
+  reset_registers();
 
   // Video memory lives in a memory file so that display clients can map
   // views of it that alias the board's own storage. Its size is a whole
@@ -192,6 +185,34 @@ Board::Board(const BoardConfig &config) : config_(config), command_(config.comma
   void *p = mmap(nullptr, config_.memory_size, PROT_READ | PROT_WRITE, MAP_SHARED, vram_fd_, 0);
   if (p == MAP_FAILED) throw std::runtime_error("cannot map video memory");
   vram_ = static_cast<uint8_t *>(p);
+}
+
+void Board::reset() {
+  command_ = config_.command_power_on;
+  bars_ = power_on_bars_;
+  reset_registers();
+}
+
+void Board::reset_registers() {
+  regs_ = {};
+  io_ = {};
+  dac_regs_ = {};
+  palette_ = {};
+  palette_index_ = palette_component_ = 0;
+  pixel_mask_ = 0xFF;
+  dac_index_ = 0;
+  dac_index_control_ = 0;
+  engine_polls_ = 0;
+  text_mode_ = true;
+  fault_.clear();
+  io_[0x18 / 4] = config_.config1.value_or(straps_for(config_.memory_size));
+  io_[0x1C / 4] = config_.config2_power_on;
+  io_[0x20 / 4] = config_.config3_power_on;
+  io_[0x30 / 4] = config_.vga_ctrl_power_on;
+  regs_[0x4010 / 4] = config_.xya_ctrl_power_on;
+  regs_[0x6010 / 4] = config_.xyb_ctrl_power_on;
+  engine_busy_left_ = config_.engine.busy_reads;
+  last_operation_left_ = config_.engine.last_operation_reads;
 }
 
 Board::~Board() {

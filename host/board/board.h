@@ -87,6 +87,11 @@ class Board {
   Board &operator=(const Board &) = delete;
   ~Board();
 
+  // A reset of the PCI bus: configuration space and every register go back
+  // to their power-on values; video memory keeps what it holds, as its
+  // chips do.
+  void reset();
+
   const BoardConfig &config() const { return config_; }
   uint32_t slot() const { return config_.slot; }
 
@@ -134,6 +139,7 @@ class Board {
 
  private:
   uint32_t engine_read(uint32_t offset);
+  void reset_registers();
 
   std::optional<uint64_t> decoded_base(int bar, uint16_t command,
                                        const std::array<uint32_t, kNumBars> &bars) const;
