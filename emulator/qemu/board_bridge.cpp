@@ -74,10 +74,10 @@ TorvicBoard *torvic_board_new(uint16_t variant_code, uint32_t memory_mib, char *
     return nullptr;
   }
   try {
-    auto *board = new TorvicBoard;
+    auto board = std::make_unique<TorvicBoard>();
     board->board = std::make_unique<torvic::host::Board>(
         torvic::host::default_board(0, variant_code, memory_mib * torvic::host::kMiB));
-    return board;
+    return board.release();
   } catch (const std::exception &e) {
     tell(why, why_size, e.what());
     return nullptr;
