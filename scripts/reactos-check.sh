@@ -60,28 +60,18 @@ work_cd() {  # IMAGE FILE:NAME...
   rm -rf "$image.d"
 }
 
-# One boot of the emulator. The install's first two stages end by
-# resetting the machine (every run is -no-reboot, so the emulator exits);
+# One boot of the emulator (machine.py). The install's first two stages end
+# by resetting the machine (every run is -no-reboot, so the emulator exits);
 # the later boots end when the system's logon script has written its report
-# to the system disk (machine.py). ReactOS's debug build writes its log to the
-# first serial port, kept in logs/NAME.log by serial_log.py, which also
-# continues the kernel debugger wherever ReactOS stops in it.
+# to the system disk. ReactOS's debug build writes its log to the first
+# serial port, kept in logs/NAME.log by serial_log.py, which also continues
+# the kernel debugger wherever ReactOS stops in it.
 qemu_args=(build/qemu/qemu-system-i386 -L /usr/share/seabios -L /usr/share/qemu
            -machine pc -m 512 -nic none -no-reboot -display none)
 emulate() {  # NAME LIMIT QEMU-ARGS...: until the machine resets
-  local name=$1 limit=$2 status=0
+  local name=$1 limit=$2
   shift 2
-  rm -f "$out/$name.serial"
-  timeout --foreground "$limit" "${qemu_args[@]}" \
-    -serial "unix:$out/$name.serial,server=on,wait=on" "$@" 2>/dev/null &
-  local qemu=$!
-  python3 "$here/serial_log.py" "$out/$name.serial" "$out/logs/$name.log" || status=$?
-  wait $qemu || status=$?
-  rm -f "$out/$name.serial"
-  if ((status != 0)); then
-    echo "reactos: $name did not end within $limit s (status $status); its log: $out/logs/$name.log"
-    exit 1
-  fi
+  python3 "$here/machine.py" "$name" "$out" "$limit" 0 - "${qemu_args[@]}" "$@"
 }
 boot() {  # NAME LIMIT DISK QEMU-ARGS...: until the logon script is done; its report in logs/NAME.txt
   local name=$1 limit=$2 disk=$3

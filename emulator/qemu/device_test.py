@@ -44,6 +44,44 @@ CONFIG1, CONFIG2, CONFIG3, VGA_CTRL = 0x18, 0x1C, 0x20, 0x30
 PIXEL_FORMAT = 0x0A  # DAC index: 3 = 8 bpp, 4 = 16 bpp, 6 = 32 bpp
 
 
+class Qmp:
+    """A client of the emulator's monitor protocol on a unix socket."""
+
+    def __init__(self, path):
+        self.socket = socket.socket(socket.AF_UNIX)
+        for _ in range(100):  # the emulator makes the socket as it starts
+            try:
+                self.socket.connect(path)
+                break
+            except OSError:
+                time.sleep(0.05)
+        self.reader = self.socket.makefile("r")
+        self.reader.readline()  # greeting
+        self.command("qmp_capabilities")
+
+    def close(self):
+        self.reader.close()
+        self.socket.close()
+
+    def command(self, name, **arguments):
+        self.socket.sendall(json.dumps({"execute": name, "arguments": arguments}).encode())
+        while True:
+            answer = json.loads(self.reader.readline())
+            if "event" not in answer:
+                break
+        if "error" in answer:
+            raise RuntimeError(f"QMP {name}: {answer['error']}")
+        return answer["return"]
+
+    def screen(self, path):
+        """The board's screen as (width, height, RGB bytes), through a dump to path."""
+        self.command("screendump", filename=path, device="board")
+        with open(path, "rb") as f:
+            magic, width, height, depth, pixels = f.read().split(maxsplit=4)
+        assert magic == b"P6" and depth == b"255"
+        return int(width), int(height), pixels
+
+
 class Board:
     """One emulator with one board, driven over qtest and QMP."""
 
@@ -72,16 +110,7 @@ class Board:
         listener.close()
         self.qtest.settimeout(60)
         self.qtest_in = self.qtest.makefile("r")
-        self.qmp = socket.socket(socket.AF_UNIX)
-        for _ in range(100):
-            try:
-                self.qmp.connect(qmp)
-                break
-            except OSError:
-                time.sleep(0.05)
-        self.qmp_in = self.qmp.makefile("r")
-        self.qmp_in.readline()  # greeting
-        self.command("qmp_capabilities")
+        self.qmp = Qmp(qmp)
 
     def close(self):
         self.qtest.close()
@@ -103,14 +132,7 @@ class Board:
         return int(answer.split()[1], 16) if len(answer.split()) > 1 else None
 
     def command(self, name, **arguments):
-        self.qmp.sendall(json.dumps({"execute": name, "arguments": arguments}).encode())
-        while True:
-            answer = json.loads(self.qmp_in.readline())
-            if "event" not in answer:
-                break
-        if "error" in answer:
-            raise RuntimeError(f"QMP {name}: {answer['error']}")
-        return answer["return"]
+        return self.qmp.command(name, **arguments)
 
     def guest_errors(self):
         with open(self.log) as f:
@@ -163,13 +185,7 @@ class Board:
 
     # ---- What the monitor shows ----
     def screen(self):
-        path = os.path.join(self.dir.name, "screen.ppm")
-        self.command("screendump", filename=path, device="board")
-        with open(path, "rb") as f:
-            data = f.read()
-        magic, width, height, depth, pixels = data.split(maxsplit=4)
-        assert magic == b"P6" and depth == b"255"
-        return int(width), int(height), pixels
+        return self.qmp.screen(os.path.join(self.dir.name, "screen.ppm"))
 
     def program_mode(self, width, height, bits, bus_bits, pitch):
         """The registers a mode needs for the monitor to lock to it."""
@@ -381,26 +397,11 @@ class Firmware(BoardTest):
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.addCleanup(process.wait)
             self.addCleanup(process.kill)
-            client = socket.socket(socket.AF_UNIX)
-            for _ in range(100):
-                try:
-                    client.connect(qmp)
-                    break
-                except OSError:
-                    time.sleep(0.05)
-            reader = client.makefile("r")
-            reader.readline()
-            client.sendall(b'{"execute": "qmp_capabilities"}')
-            reader.readline()
+            client = Qmp(qmp)
+            self.addCleanup(client.close)
             time.sleep(3)  # the BIOS runs the ROM and prints its banner
-            path = os.path.join(folder, "screen.ppm")
-            client.sendall(json.dumps({"execute": "screendump",
-                                       "arguments": {"filename": path, "device": "board"}}).encode())
-            reader.readline()
-            client.close()
-            with open(path, "rb") as f:
-                magic, width, height, _, pixels = f.read().split(maxsplit=4)
-            self.assertEqual((int(width), int(height)), (720, 400))  # VGA text, 80 x 25
+            width, height, pixels = client.screen(os.path.join(folder, "screen.ppm"))
+            self.assertEqual((width, height), (720, 400))  # VGA text, 80 x 25
             self.assertTrue(any(pixels), "the text screen is blank")
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Runs one boot of the emulated machine until the installed system says it
-is done, then stops it.
+is done, then stops it; or, with DISK "-", until the machine resets (the
+emulator runs with -no-reboot, so it exits), as the install's stages end.
 
 The scripts the system runs at logon write what they found to
 C:\TORVIC\REPORT.TXT and end by writing C:\TORVIC\DONE.TXT. The host reads
@@ -16,7 +17,7 @@ first serial port is ReactOS's debug log, kept by serial_log.py.
 
 Usage: machine.py NAME OUT LIMIT SETTLE DISK QEMU-ARGS...
   writes OUT/logs/NAME.log (debug log), OUT/logs/NAME.ppm (the screen at the
-  end); exits 1 when no DONE.TXT came within LIMIT seconds.
+  end); exits 1 when no DONE.TXT (or no reset) came within LIMIT seconds.
 """
 
 import os
@@ -49,8 +50,10 @@ def main(name, out, limit, settle, disk, qemu_args):
     serial = os.path.join(out, f"{name}.serial")
     mon = os.path.join(out, f"{name}.monitor")
     screen = os.path.join(logs, f"{name}.ppm")
-    subprocess.run(["mdel", "-i", f"{disk}@@1M", "::/TORVIC/DONE.TXT", "::/TORVIC/REPORT.TXT"],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    until_reset = disk == "-"
+    if not until_reset:
+        subprocess.run(["mdel", "-i", f"{disk}@@1M", "::/TORVIC/DONE.TXT", "::/TORVIC/REPORT.TXT"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for path in (serial, mon, screen):
         if os.path.exists(path):
             os.remove(path)
@@ -62,11 +65,13 @@ def main(name, out, limit, settle, disk, qemu_args):
     deadline = time.monotonic() + limit
     done = False
     while time.monotonic() < deadline and qemu.poll() is None:
-        if on_disk(disk, "TORVIC/DONE.TXT"):
+        if not until_reset and on_disk(disk, "TORVIC/DONE.TXT"):
             done = True
             break
         time.sleep(5)
-    if done:
+    if until_reset:
+        done = qemu.poll() is not None
+    if done and not until_reset:
         time.sleep(settle)
         monitor(mon, f"screendump {screen}")
     if qemu.poll() is None:
@@ -77,7 +82,8 @@ def main(name, out, limit, settle, disk, qemu_args):
         if os.path.exists(path):
             os.remove(path)
     if not done:
-        sys.exit(f"reactos: {name}: no DONE.TXT within {limit} s; its debug log: {logs}/{name}.log")
+        what = "no reset" if until_reset else "no DONE.TXT"
+        sys.exit(f"reactos: {name}: {what} within {limit} s; its debug log: {logs}/{name}.log")
 
 
 if __name__ == "__main__":
