@@ -13,7 +13,6 @@ Usage: emulator/qemu/device_test.py QEMU [unittest arguments]
 """
 
 import base64
-import json
 import os
 import socket
 import subprocess
@@ -21,6 +20,8 @@ import sys
 import tempfile
 import time
 import unittest
+
+from qmp import Qmp
 
 QEMU = None  # set from the command line
 SLOT = 5
@@ -42,44 +43,6 @@ CRTC_VACTIVE, CRTC_VBLANK, CRTC_CONTROL = 0x40, 0x44, 0x5C
 ENGINE_BUSY = 0x4008
 CONFIG1, CONFIG2, CONFIG3, VGA_CTRL = 0x18, 0x1C, 0x20, 0x30
 PIXEL_FORMAT = 0x0A  # DAC index: 3 = 8 bpp, 4 = 16 bpp, 6 = 32 bpp
-
-
-class Qmp:
-    """A client of the emulator's monitor protocol on a unix socket."""
-
-    def __init__(self, path):
-        self.socket = socket.socket(socket.AF_UNIX)
-        for _ in range(100):  # the emulator makes the socket as it starts
-            try:
-                self.socket.connect(path)
-                break
-            except OSError:
-                time.sleep(0.05)
-        self.reader = self.socket.makefile("r")
-        self.reader.readline()  # greeting
-        self.command("qmp_capabilities")
-
-    def close(self):
-        self.reader.close()
-        self.socket.close()
-
-    def command(self, name, **arguments):
-        self.socket.sendall(json.dumps({"execute": name, "arguments": arguments}).encode())
-        while True:
-            answer = json.loads(self.reader.readline())
-            if "event" not in answer:
-                break
-        if "error" in answer:
-            raise RuntimeError(f"QMP {name}: {answer['error']}")
-        return answer["return"]
-
-    def screen(self, path):
-        """The board's screen as (width, height, RGB bytes), through a dump to path."""
-        self.command("screendump", filename=path, device="board")
-        with open(path, "rb") as f:
-            magic, width, height, depth, pixels = f.read().split(maxsplit=4)
-        assert magic == b"P6" and depth == b"255"
-        return int(width), int(height), pixels
 
 
 class Board:
@@ -186,6 +149,9 @@ class Board:
     # ---- What the monitor shows ----
     def screen(self):
         return self.qmp.screen(os.path.join(self.dir.name, "screen.ppm"))
+
+    def monitor(self):
+        return self.qmp.command("qom-get", path="/machine/peripheral/board", property="monitor")
 
     def program_mode(self, width, height, bits, bus_bits, pitch):
         """The registers a mode needs for the monitor to lock to it."""
@@ -329,11 +295,14 @@ class Monitor(BoardTest):
         board.ask(f"outl {IO + VGA_CTRL:#x} 0x0")
         white = lambda screen: screen[:2] == (800, 600) and set(screen[2]) == {255}
         self.assertFalse(white(board.screen()))
+        self.assertTrue(board.monitor().startswith("VGA"))
         board.program_mode(800, 600, 8, 64, 800)
         self.assertTrue(white(board.screen()))
+        self.assertTrue(board.monitor().startswith("800 x 600 at 8 bpp, total 960 x 645"))
         # The VGA bits again: the VGA core has the display back.
         board.ask(f"outl {IO + VGA_CTRL:#x} 0xd")
         self.assertFalse(white(board.screen()))
+        self.assertTrue(board.monitor().startswith("VGA"))
         board.ask(f"outl {IO + VGA_CTRL:#x} 0x0")
         self.assertTrue(white(board.screen()))
         board.set_reg(CRTC_CONTROL, 0)
@@ -387,6 +356,13 @@ class Monitor(BoardTest):
 
 
 class Firmware(BoardTest):
+    def test_the_vga_core_is_a_plain_vga_without_the_vbe_extension(self):
+        # QEMU's VGA answers its VBE index port with an identity of 0xB0Cx;
+        # the board's VGA core has no such port, so nothing answers there.
+        board = self.board()
+        board.ask("outw 0x1ce 0x0")
+        self.assertEqual(board.ask("inw 0x1cf"), 0xFFFF)
+
     def test_the_pc_firmware_brings_up_the_vga_core_from_the_expansion_rom(self):
         with tempfile.TemporaryDirectory(prefix="torvic-boot-") as folder:
             qmp = os.path.join(folder, "qmp.sock")

@@ -283,6 +283,14 @@ static void torvic_realize(PCIDevice *dev, Error **errp)
             return;
         }
         vga_init(&s->vga, OBJECT(dev), pci_address_space(dev), pci_address_space_io(dev), true);
+        /* The board's VGA core is a plain VGA. QEMU's brings the Bochs VBE
+         * extension, whose linear frame buffer the VGA BIOS would place in
+         * the board's aperture, where the VGA core does not scan out: a
+         * system that took a VBE mode would draw a picture nobody sees.
+         * Without those ports the BIOS offers the VGA modes only. (Taken out
+         * of the I/O space, not destroyed: QEMU's memory core frees a
+         * region's last view later, under RCU.) */
+        portio_list_del(&s->vga.vbe_port_list);
     }
     s->con = graphic_console_init(DEVICE(dev), 0, &torvic_gfx_ops, s);
     s->vga.con = s->con;
@@ -328,6 +336,17 @@ static void torvic_reset(DeviceState *dev)
     s->redraw = true;
 }
 
+/* What the monitor would show, in the host model's words: the mode and its
+ * timing while the CRT controller drives the display, else the VGA core. */
+static char *torvic_get_monitor(Object *obj, Error **errp)
+{
+    TorvicState *s = TORVIC(obj);
+    TorvicScanout scanout;
+
+    torvic_board_scanout(s->board, &scanout);
+    return g_strdup(scanout.description);
+}
+
 static Property torvic_properties[] = {
     DEFINE_PROP_UINT16("variant", TorvicState, variant, 0),
     DEFINE_PROP_UINT32("memory", TorvicState, memory_mib, 4),
@@ -358,6 +377,9 @@ static void torvic_class_init(ObjectClass *klass, void *data)
     object_class_property_set_description(klass, "memory", "video memory in MiB: 2, 4 or 8");
     object_class_property_set_description(klass, "vga",
         "the board's VGA core, with the VGA BIOS in its expansion ROM");
+    object_class_property_add_str(klass, "monitor", torvic_get_monitor, NULL);
+    object_class_property_set_description(klass, "monitor",
+        "what the monitor shows (read only): the mode and its timing, or the VGA core");
     set_bit(DEVICE_CATEGORY_DISPLAY, dc->categories);
 }
 
