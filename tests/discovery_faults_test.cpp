@@ -159,22 +159,5 @@ TEST(DiscoveryFaults, APassedOverBoardKeepsNoAddressTheNextBoardIsGiven) {
   EXPECT_TRUE(taken(m, 9) && taken(m, 12));
 }
 
-// A platform that writes another number back through the claim's slot
-// pointer must not have the driver program, or scan again from, that slot.
-TEST(DiscoveryPlatform, TheSlotSizedIsTheSlotProgrammedWhateverTheClaimWritesBack) {
-  MachineConfig c = machine({board(0, 0, 4 * kMiB, 0), board(9, 10, 8 * kMiB, 1)});
-  c.claim_returns_bus_number = true;
-  Machine m(c);
-  ASSERT_EQ(m.boot(), static_cast<ULONG>(NO_ERROR));
-  ASSERT_EQ(m.adapters().size(), 2u);
-  EXPECT_EQ(m.adapters()[1].slot, 9);
-  EXPECT_TRUE(m.board(9).memory_decoding());
-  // Slot 0 is sized and programmed once, as the first board, and never again.
-  size_t slot0_writes = 0;
-  for (const TraceEvent &e : m.trace())
-    slot0_writes += e.service == "VideoPortSetBusData" && e.slot == 0;
-  EXPECT_EQ(slot0_writes, 1u + 2u * 7u + 7u + 1u);
-}
-
 }  // namespace
 }  // namespace torvic::test

@@ -176,6 +176,8 @@ VP_STATUS Arbiter::get_access_ranges(PVOID ext, ULONG num_resources,
       groups.push_back({&d});
   }
   if (groups.size() > num_ranges) return finish(ERROR_MORE_DATA);
+  if (reactos_.board_ranges_held_by_pnp_node)
+    return finish(static_cast<VP_STATUS>(kStatusConflictingAddresses));
 
   std::vector<PhysRange> taken;
   std::vector<VIDEO_ACCESS_RANGE> assigned;
@@ -200,7 +202,7 @@ VP_STATUS Arbiter::get_access_ranges(PVOID ext, ULONG num_resources,
   for (size_t i = 0; i < assigned.size(); i++) ranges[i] = assigned[i];
   claims_[ext] = Claim{req.slot, taken};
   req.assigned = assigned;
-  if (claim_returns_bus_number_) *slot = 0;
+  if (reactos_.claim_returns_bus_number) *slot = 0;
   return finish(NO_ERROR);
 }
 

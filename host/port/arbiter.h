@@ -32,6 +32,24 @@ struct PhysRange {
   uint64_t end() const { return start + length; }
 };
 
+// The NTSTATUS ReactOS's video port hands back, as it is, for a refused claim.
+inline constexpr uint32_t kStatusConflictingAddresses = 0xC0000018;
+
+// Where ReactOS's video port runs a miniport of NT 4.0's registration size
+// otherwise than NT 4.0 does; all off is NT 4.0.
+struct ReactOsLegacyPath {
+  // A granted claim writes the bus number (0) back through the slot
+  // pointer, not the slot.
+  bool claim_returns_bus_number = false;
+  // The board's ranges are already assigned to the board's own Plug and
+  // Play device node, which ReactOS starts with its VGA driver when a
+  // display-class PCI function has no driver of its own: a claim of them is
+  // refused with the NTSTATUS STATUS_CONFLICTING_ADDRESSES.
+  bool board_ranges_held_by_pnp_node = false;
+  // One find-adapter call for the machine's one PCI bus; Again is ignored.
+  bool one_find_adapter_call = false;
+};
+
 // What the arbiter received for one claim, and what it answered.
 struct ClaimRequest {
   int slot = -1;
@@ -45,14 +63,13 @@ using Boards = std::vector<std::unique_ptr<Board>>;
 
 class Arbiter {
  public:
-  // reserved: ranges the system owns, never handed out. With
-  // claim_returns_bus_number a granted claim writes the bus number (0) back
-  // through the slot pointer, as ReactOS's legacy claim path does.
+  // reserved: ranges the system owns, never handed out; reactos: where the
+  // claim follows ReactOS's legacy path instead of NT 4.0's.
   Arbiter(const Boards &boards, const std::vector<PhysRange> &reserved,
-          bool claim_returns_bus_number, Verifier &verifier, Recorder &recorder,
+          const ReactOsLegacyPath &reactos, Verifier &verifier, Recorder &recorder,
           FaultInjector &faults)
-      : boards_(boards), reserved_(reserved), claim_returns_bus_number_(claim_returns_bus_number),
-        verifier_(verifier), recorder_(recorder), faults_(faults) {}
+      : boards_(boards), reserved_(reserved), reactos_(reactos), verifier_(verifier),
+        recorder_(recorder), faults_(faults) {}
   Arbiter(const Arbiter &) = delete;
   Arbiter &operator=(const Arbiter &) = delete;
 
@@ -101,7 +118,7 @@ class Arbiter {
 
   const Boards &boards_;
   const std::vector<PhysRange> &reserved_;
-  bool claim_returns_bus_number_;
+  const ReactOsLegacyPath &reactos_;
   Verifier &verifier_;
   Recorder &recorder_;
   FaultInjector &faults_;

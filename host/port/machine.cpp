@@ -56,8 +56,7 @@ MachineConfig default_machine() {
 Machine::Machine(MachineConfig config, const std::string &image)
     : config_(std::move(config)),
       faults_(config_.faults),  // checks the faults first
-      arbiter_(boards_, config_.reserved, config_.claim_returns_bus_number, verifier_, recorder_,
-               faults_),
+      arbiter_(boards_, config_.reserved, config_.reactos, verifier_, recorder_, faults_),
       address_(arbiter_, verifier_, recorder_, faults_),
       registry_bios_(verifier_, recorder_, faults_) {
   for (const BoardConfig &b : config_.boards) {
@@ -317,7 +316,7 @@ ULONG Machine::vp_initialize(PVOID, PVOID, PVIDEO_HW_INITIALIZATION_DATA data, P
     arbiter_.check_decoding("after HwFindAdapter call " + std::to_string(attempt + 1));
     if (last != NO_ERROR) break;
     adapters_.push_back({ext, slot, false});
-    if (!again) break;
+    if (!again || config_.reactos.one_find_adapter_call) break;
   }
   return adapters_.size() > adapters_before ? NO_ERROR : static_cast<ULONG>(last);
 }

@@ -36,9 +36,8 @@ struct MachineConfig {
   std::vector<ServiceFault> faults;
   // Ranges the system owns; the arbiter never hands them out.
   std::vector<PhysRange> reserved;
-  // A granted claim writes the bus number (0) back through the slot
-  // pointer, as ReactOS's legacy claim path does.
-  bool claim_returns_bus_number = false;
+  // NT 4.0's video port unless some of ReactOS's ways are asked for.
+  ReactOsLegacyPath reactos;
 };
 
 std::vector<PhysRange> default_reserved_ranges();
