@@ -5,38 +5,39 @@ is done, then stops it; or, with DISK "-", until the machine resets (the
 emulator runs with -no-reboot, so it exits), as the install's stages end.
 
 The scripts the system runs at logon write what they found to
-C:\TORVIC\REPORT.TXT and end by writing C:\TORVIC\DONE.TXT. The host reads
+C:\\TORVIC\\REPORT.TXT and end by writing C:\\TORVIC\\DONE.TXT. The host reads
 the system disk's FAT partition with mtools while the machine runs; once
 DONE.TXT is there, the machine is given time to write the rest of its
 caches back (the registry and files it changed), its screen is saved, and
-the emulator is told to quit. Shutting ReactOS down from a logon script is
-no way out here: this build ends winlogon as a critical process on that
-path and stops in its debugger. (Its second serial port is no way to report
-either: COM2 answers only at the first logon, when it is installed.) The
-first serial port is ReactOS's debug log, kept by serial_log.py.
+the emulator is told to quit. The first serial port is ReactOS's debug log,
+kept by serial_log.py. The emulator is driven through its monitor protocol
+(QMP).
 
-Usage: machine.py NAME OUT LIMIT SETTLE DISK QEMU-ARGS...
+With --board, the board device (QEMU id "board") is asked what its monitor
+shows at that moment, into NAME.board. With --shutdown, the system is then
+left to shut itself down (the logon script starts that after a delay): the
+run waits until the board's CRT controller hands the display back, saves
+that monitor line (NAME.shutdown) and the screen (NAME-shutdown.ppm), and
+quits; a machine without soft power-off stops there at its "safe to turn
+off" screen.
+
+Usage: machine.py [--board] [--shutdown] NAME OUT LIMIT SETTLE DISK QEMU-ARGS...
   writes OUT/logs/NAME.log (debug log), OUT/logs/NAME.ppm (the screen at the
-  end); exits 1 when no DONE.TXT (or no reset) came within LIMIT seconds.
+  end); exits 1 when no DONE.TXT (or no reset, or no hand-back) came within
+  LIMIT seconds.
 """
 
 import os
-import socket
 import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "emulator", "qemu"))
+from qmp import Qmp  # noqa: E402
 
-
-def monitor(path, command):
-    client = socket.socket(socket.AF_UNIX)
-    client.connect(path)
-    client.settimeout(10)
-    client.recv(65536)  # banner
-    client.sendall(command.encode() + b"\n")
-    time.sleep(1)
-    client.close()
+BOARD = "/machine/peripheral/board"
+SHUTDOWN_SCREEN_SETTLE = 5  # seconds for the shutdown screen to be drawn
 
 
 def on_disk(disk, path):
@@ -45,48 +46,83 @@ def on_disk(disk, path):
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
 
 
-def main(name, out, limit, settle, disk, qemu_args):
+def wait(deadline, qemu, ready):
+    """Polls ready() until it holds, the emulator exits or the deadline passes."""
+    while time.monotonic() < deadline and qemu.poll() is None:
+        try:
+            if ready():
+                return True
+        except (OSError, ValueError, RuntimeError):
+            return False  # the emulator went away under the question
+        time.sleep(2)
+    return False
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text + "\n")
+
+
+def main(options, name, out, limit, settle, disk, qemu_args):
     logs = os.path.join(out, "logs")
     serial = os.path.join(out, f"{name}.serial")
-    mon = os.path.join(out, f"{name}.monitor")
+    sock = os.path.join(out, f"{name}.qmp")
     screen = os.path.join(logs, f"{name}.ppm")
     until_reset = disk == "-"
     if not until_reset:
         subprocess.run(["mdel", "-i", f"{disk}@@1M", "::/TORVIC/DONE.TXT", "::/TORVIC/REPORT.TXT"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for path in (serial, mon, screen):
+    for path in (serial, sock, screen):
         if os.path.exists(path):
             os.remove(path)
     qemu = subprocess.Popen(qemu_args + [
         "-serial", f"unix:{serial},server=on,wait=on",
-        "-monitor", f"unix:{mon},server=on,wait=off"], stderr=subprocess.DEVNULL)
+        "-qmp", f"unix:{sock},server=on,wait=off"], stderr=subprocess.DEVNULL)
     logger = subprocess.Popen([sys.executable, os.path.join(HERE, "serial_log.py"), serial,
                                os.path.join(logs, f"{name}.log")])
+    qmp = Qmp(sock)
     deadline = time.monotonic() + limit
-    done = False
-    while time.monotonic() < deadline and qemu.poll() is None:
-        if not until_reset and on_disk(disk, "TORVIC/DONE.TXT"):
-            done = True
-            break
-        time.sleep(5)
+    monitor = lambda: qmp.command("qom-get", path=BOARD, property="monitor")
+    failure = None
     if until_reset:
-        done = qemu.poll() is not None
-    if done and not until_reset:
+        while time.monotonic() < deadline and qemu.poll() is None:
+            time.sleep(5)
+        if qemu.poll() is None:
+            failure = "no reset"
+    elif not wait(deadline, qemu, lambda: on_disk(disk, "TORVIC/DONE.TXT")):
+        failure = "no DONE.TXT"
+    else:
         time.sleep(settle)
-        monitor(mon, f"screendump {screen}")
+        qmp.screen(screen, device=None)
+        if "--board" in options:
+            write(os.path.join(logs, f"{name}.board"), monitor())
+        if "--shutdown" in options:
+            if wait(deadline, qemu, lambda: monitor().startswith("VGA")):
+                time.sleep(SHUTDOWN_SCREEN_SETTLE)
+                write(os.path.join(logs, f"{name}.shutdown"), monitor())
+                qmp.screen(os.path.join(logs, f"{name}-shutdown.ppm"), device=None)
+            else:
+                failure = "no hand-back to the VGA core at shutdown"
     if qemu.poll() is None:
-        monitor(mon, "quit")
+        try:
+            qmp.command("quit")
+        except (OSError, ValueError):
+            pass  # the emulator went as it was told
+    qmp.close()
     qemu.wait()
     logger.wait()
-    for path in (serial, mon):
+    for path in (serial, sock):
         if os.path.exists(path):
             os.remove(path)
-    if not done:
-        what = "no reset" if until_reset else "no DONE.TXT"
-        sys.exit(f"reactos: {name}: {what} within {limit} s; its debug log: {logs}/{name}.log")
+    if failure:
+        sys.exit(f"reactos: {name}: {failure} within {limit} s; its debug log: {logs}/{name}.log")
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 7:
+    args = sys.argv[1:]
+    flags = []
+    while args and args[0] in ("--board", "--shutdown"):
+        flags.append(args.pop(0))
+    if len(args) < 6:
         sys.exit(__doc__)
-    main(sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5], sys.argv[6:])
+    main(flags, args[0], args[1], int(args[2]), int(args[3]), args[4], args[5:])
