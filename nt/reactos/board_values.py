@@ -17,6 +17,7 @@ line.
 """
 
 import json
+import os
 import re
 import subprocess
 import sys
@@ -49,7 +50,7 @@ def expected(sim, inf, variant, memory, png):
     board = machine["boards"][0]
     board.update(variant_code=int(variant), memory_mib=int(memory))
     machine["boards"] = [board]
-    path = png + ".machine.json"
+    path = os.path.splitext(png)[0] + ".machine.json"
     with open(path, "w") as f:
         json.dump(machine, f)
     mode = inf_default_mode(inf)

@@ -38,6 +38,7 @@ from qmp import Qmp  # noqa: E402
 
 BOARD = "/machine/peripheral/board"
 SHUTDOWN_SCREEN_SETTLE = 5  # seconds for the shutdown screen to be drawn
+SHUTDOWN_LIMIT = 180  # seconds from the desktop's screen dump to the hand-back
 
 
 def on_disk(disk, path):
@@ -68,11 +69,14 @@ def main(options, name, out, limit, settle, disk, qemu_args):
     serial = os.path.join(out, f"{name}.serial")
     sock = os.path.join(out, f"{name}.qmp")
     screen = os.path.join(logs, f"{name}.ppm")
+    board = os.path.join(logs, f"{name}.board")
+    after = os.path.join(logs, f"{name}.shutdown")
+    after_screen = os.path.join(logs, f"{name}-shutdown.ppm")
     until_reset = disk == "-"
     if not until_reset:
         subprocess.run(["mdel", "-i", f"{disk}@@1M", "::/TORVIC/DONE.TXT", "::/TORVIC/REPORT.TXT"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for path in (serial, sock, screen):
+    for path in (serial, sock, screen, board, after, after_screen):  # nothing of an earlier run
         if os.path.exists(path):
             os.remove(path)
     qemu = subprocess.Popen(qemu_args + [
@@ -88,21 +92,25 @@ def main(options, name, out, limit, settle, disk, qemu_args):
         while time.monotonic() < deadline and qemu.poll() is None:
             time.sleep(5)
         if qemu.poll() is None:
-            failure = "no reset"
+            failure = f"no reset within {limit} s"
     elif not wait(deadline, qemu, lambda: on_disk(disk, "TORVIC/DONE.TXT")):
-        failure = "no DONE.TXT"
+        failure = f"no DONE.TXT within {limit} s"
     else:
         time.sleep(settle)
         qmp.screen(screen, device=None)
+        shown = monitor() if options else ""
         if "--board" in options:
-            write(os.path.join(logs, f"{name}.board"), monitor())
+            write(board, shown)
         if "--shutdown" in options:
-            if wait(deadline, qemu, lambda: monitor().startswith("VGA")):
+            if shown.startswith("VGA"):
+                failure = "the CRT controller did not drive the display before the shutdown"
+            elif wait(min(deadline, time.monotonic() + SHUTDOWN_LIMIT), qemu,
+                      lambda: monitor().startswith("VGA")):
                 time.sleep(SHUTDOWN_SCREEN_SETTLE)
-                write(os.path.join(logs, f"{name}.shutdown"), monitor())
-                qmp.screen(os.path.join(logs, f"{name}-shutdown.ppm"), device=None)
+                write(after, monitor())
+                qmp.screen(after_screen, device=None)
             else:
-                failure = "no hand-back to the VGA core at shutdown"
+                failure = f"no hand-back to the VGA core within {SHUTDOWN_LIMIT} s of the desktop"
     if qemu.poll() is None:
         try:
             qmp.command("quit")
@@ -115,7 +123,7 @@ def main(options, name, out, limit, settle, disk, qemu_args):
         if os.path.exists(path):
             os.remove(path)
     if failure:
-        sys.exit(f"reactos: {name}: {failure} within {limit} s; its debug log: {logs}/{name}.log")
+        sys.exit(f"reactos: {name}: {failure}; its debug log: {logs}/{name}.log")
 
 
 if __name__ == "__main__":
