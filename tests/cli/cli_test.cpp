@@ -188,6 +188,27 @@ TEST_F(Scratch, MachineFileDescribesBoardsAndFaults) {
   EXPECT_EQ(j["boards"][0]["registry"]["HardwareInformation.ChipType"], "Torvic Calvorn E");
 }
 
+// The machine file's "reactos" switches run the video port as ReactOS's does:
+// one find-adapter call drives the first of two boards; a board whose ranges
+// ReactOS's own VGA driver holds is not taken, and is shown as passed over.
+TEST_F(Scratch, MachineFileRunsTheVideoPortAsReactOsDoes) {
+  write("m.json", R"({"reactos": {"one_find_adapter_call": true, "claim_returns_bus_number": true}})");
+  const json one = json::parse(sim("--machine m.json --json boot", dir).out);
+  ASSERT_EQ(one["boards"].size(), 1u);
+  EXPECT_EQ(one["boards"][0]["slot"], 3);
+  const json file = json::parse(sim("--json machine --check m.json", dir).out);
+  EXPECT_EQ(file["reactos"]["one_find_adapter_call"], true);
+  EXPECT_EQ(file["reactos"]["board_ranges_held_by_pnp_node"], false);
+  EXPECT_THAT(sim("machine --check m.json", dir).out,
+              HasSubstr("video port: ReactOS's ways: the bus number written back as the slot; one find-adapter call\n"));
+
+  write("m.json", R"({"reactos": {"board_ranges_held_by_pnp_node": true}})");
+  const SimRun held = sim("--machine m.json boot", dir);
+  EXPECT_EQ(held.status, 0) << held.err;
+  EXPECT_THAT(held.out, HasSubstr("passed over: the video port refused its resources (0xC0000018)"));
+  EXPECT_THAT(held.out, HasSubstr("The driver found no usable board on this machine."));
+}
+
 TEST_F(Scratch, MachinesWithOddBoardsAndMixedKindsBootAsAUserDescribesThem) {
   // Register block missing, or of 4 KiB, with a good board in slot 9; then a
   // 4 MiB aperture on 8 MiB straps.
@@ -398,6 +419,8 @@ TEST_F(Scratch, BadMachineFilesNameTheFieldAndRunNothing) {
        "$.boards[0].bars[0].address: 0xC1000000 is not aligned to the register's size 0x2000000"},
       {R"({"boards": [{"slot": 1, "bars": [null]}]})", "$.boards[0].bars: must be an array of 7 entries"},
       {R"({"boards": [{"slot": 27526E05000}]})", "number overflow"},
+      {R"({"reactos": {"one_find_adapter_call": 1}})", "$.reactos.one_find_adapter_call: must be true or false"},
+      {R"({"reactos": {"slot": true}})", "$.reactos.slot: unknown key; allowed keys: claim_returns_bus_number,"},
   };
   for (const auto &c : cases) {
     write("bad.json", c.text);

@@ -242,6 +242,22 @@ class DuplicateKeyCheck {
   std::vector<Frame> frames_;
 };
 
+// Where the video port runs the driver as ReactOS's does (each switch off:
+// as NT 4.0's).
+host::ReactOsLegacyPath parse_reactos(const json &j, const std::string &path) {
+  if (!j.is_object()) fail(path, "must be an object");
+  only_keys(j, path, {"claim_returns_bus_number", "board_ranges_held_by_pnp_node", "one_find_adapter_call"});
+  host::ReactOsLegacyPath r;
+  if (j.contains("claim_returns_bus_number"))
+    r.claim_returns_bus_number = boolean(j["claim_returns_bus_number"], path + ".claim_returns_bus_number");
+  if (j.contains("board_ranges_held_by_pnp_node"))
+    r.board_ranges_held_by_pnp_node =
+        boolean(j["board_ranges_held_by_pnp_node"], path + ".board_ranges_held_by_pnp_node");
+  if (j.contains("one_find_adapter_call"))
+    r.one_find_adapter_call = boolean(j["one_find_adapter_call"], path + ".one_find_adapter_call");
+  return r;
+}
+
 }  // namespace
 
 host::MachineConfig parse_machine(const std::string &text) {
@@ -260,7 +276,7 @@ host::MachineConfig parse_machine(const std::string &text) {
     // A number too large for any field, for one.
     throw InputError(std::string("machine file: ") + e.what());
   }
-  only_keys(j, "$", {"boards", "faults", "config_info_length"});
+  only_keys(j, "$", {"boards", "faults", "config_info_length", "reactos"});
   // Without "boards" the machine holds the default machine's boards, so that
   // a file of faults alone fails a service on the machine every run knows.
   host::MachineConfig config = host::machine_with({});
@@ -292,6 +308,7 @@ host::MachineConfig parse_machine(const std::string &text) {
   if (j.contains("config_info_length"))
     config.config_info_length =
         static_cast<ULONG>(integer(j["config_info_length"], "$.config_info_length", 0, 4096));
+  if (j.contains("reactos")) config.reactos = parse_reactos(j["reactos"], "$.reactos");
   return config;
 }
 
@@ -346,6 +363,9 @@ ordered_json machine_to_json(const host::MachineConfig &config) {
     out["faults"].push_back(fault);
   }
   out["config_info_length"] = config.config_info_length;
+  out["reactos"] = {{"claim_returns_bus_number", config.reactos.claim_returns_bus_number},
+                    {"board_ranges_held_by_pnp_node", config.reactos.board_ranges_held_by_pnp_node},
+                    {"one_find_adapter_call", config.reactos.one_find_adapter_call}};
   return out;
 }
 
