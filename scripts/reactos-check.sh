@@ -208,7 +208,7 @@ check_no_board() {
   check "the service is not running" "$results" 'STATE +: 1 +STOPPED'
   head -c 16 "$out/logs/no-board.ppm" | tr '\n' ' ' >"$out/logs/no-board.screen"
   check "the desktop is up on the standard VGA, 800 x 600" "$out/logs/no-board.screen" '^P6 800 600 '
-  save_screens no-board no-board
+  save_screens no-board
   rm -f "$disk"
 }
 
@@ -265,7 +265,7 @@ check_board() {  # VARIANT MEMORY-MIB
   check "at shutdown the board's VGA core has the display back" "$out/logs/$name.shutdown" '^VGA'
   echo "$shutdown" >"$out/logs/$name.shutdown-screen"
   check "and shows the closing screen (640 x 480)" "$out/logs/$name.shutdown-screen" '^640 480 '
-  save_screens "$name" "$name" "$name-shutdown" "$name-sim"
+  save_screens "$name" "$name-shutdown" "$name-sim"
   rm -f "$disk"
 }
 
@@ -292,15 +292,15 @@ check_refused() {
   check "the service is not running" "$results" 'STATE +: 1 +STOPPED'
   check "the board's VGA core still has the display" "$out/logs/$name.board" '^VGA'
   check "and shows the desktop ReactOS's VGA driver draws, 640 x 480" "$out/logs/$name.screen" '^640 480 '
-  save_screens "$name" "$name"
+  save_screens "$name"
   rm -f "$disk"
 }
 
 # The run's pictures as PNG, in build/reactos/screens/ (the docs' come from there).
-save_screens() {  # NAME PICTURE...: logs/PICTURE.ppm, or .png as it is
+save_screens() {  # PICTURE...: logs/PICTURE.ppm, or .png as it is
   local picture
   mkdir -p "$out/screens"
-  for picture in "${@:2}"; do
+  for picture in "$@"; do
     if [[ -f $out/logs/$picture.ppm ]]; then pnmtopng "$out/logs/$picture.ppm" >"$out/screens/$picture.png"
     elif [[ -f $out/logs/$picture.png ]]; then cp "$out/logs/$picture.png" "$out/screens/"; fi
   done 2>/dev/null || true
