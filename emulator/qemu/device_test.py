@@ -151,7 +151,7 @@ class Board:
         return self.qmp.screen(os.path.join(self.dir.name, "screen.ppm"))
 
     def monitor(self):
-        return self.qmp.command("qom-get", path="/machine/peripheral/board", property="monitor")
+        return self.qmp.monitor()
 
     def program_mode(self, width, height, bits, bus_bits, pitch):
         """The registers a mode needs for the monitor to lock to it."""

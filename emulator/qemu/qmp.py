@@ -44,3 +44,8 @@ class Qmp:
             magic, width, height, depth, pixels = f.read().split(maxsplit=4)
         assert magic == b"P6" and depth == b"255"
         return int(width), int(height), pixels
+
+    def monitor(self, device="board"):
+        """What the board device's monitor shows (its read-only "monitor"
+        property), for a device given that QEMU id."""
+        return self.command("qom-get", path=f"/machine/peripheral/{device}", property="monitor")

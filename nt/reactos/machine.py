@@ -36,7 +36,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "emulator", "qemu"))
 from qmp import Qmp  # noqa: E402
 
-BOARD = "/machine/peripheral/board"
 SHUTDOWN_SCREEN_SETTLE = 5  # seconds for the shutdown screen to be drawn
 SHUTDOWN_LIMIT = 180  # seconds from the desktop's screen dump to the hand-back
 
@@ -86,7 +85,6 @@ def main(options, name, out, limit, settle, disk, qemu_args):
                                os.path.join(logs, f"{name}.log")])
     qmp = Qmp(sock)
     deadline = time.monotonic() + limit
-    monitor = lambda: qmp.command("qom-get", path=BOARD, property="monitor")
     failure = None
     if until_reset:
         while time.monotonic() < deadline and qemu.poll() is None:
@@ -98,16 +96,16 @@ def main(options, name, out, limit, settle, disk, qemu_args):
     else:
         time.sleep(settle)
         qmp.screen(screen, device=None)
-        shown = monitor() if options else ""
+        shown = qmp.monitor() if options else ""
         if "--board" in options:
             write(board, shown)
         if "--shutdown" in options:
             if shown.startswith("VGA"):
                 failure = "the CRT controller did not drive the display before the shutdown"
             elif wait(min(deadline, time.monotonic() + SHUTDOWN_LIMIT), qemu,
-                      lambda: monitor().startswith("VGA")):
+                      lambda: qmp.monitor().startswith("VGA")):
                 time.sleep(SHUTDOWN_SCREEN_SETTLE)
-                write(after, monitor())
+                write(after, qmp.monitor())
                 qmp.screen(after_screen, device=None)
             else:
                 failure = f"no hand-back to the VGA core within {SHUTDOWN_LIMIT} s of the desktop"

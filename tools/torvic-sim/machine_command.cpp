@@ -52,10 +52,8 @@ int run_machine_check(const GlobalOptions &o, const std::string &file) {
             << (config.config_info_length == sizeof(VIDEO_PORT_CONFIG_INFO) ? " (this build's own)" : "") << "\n";
   // How the video port runs the driver: NT 4.0's way, or some of ReactOS's.
   std::string ways;
-  for (const auto &[on, what] : {std::pair{config.reactos.claim_returns_bus_number, "the bus number written back as the slot"},
-                                 std::pair{config.reactos.board_ranges_held_by_pnp_node, "the boards' ranges held by their PnP nodes"},
-                                 std::pair{config.reactos.one_find_adapter_call, "one find-adapter call"}})
-    if (on) ways += (ways.empty() ? "" : "; ") + std::string(what);
+  for (const ReactOsSwitch &s : kReactOsSwitches)
+    if (config.reactos.*s.on) ways += (ways.empty() ? "" : "; ") + std::string(s.meaning);
   std::cout << "  video port: " << (ways.empty() ? "NT 4.0's" : "ReactOS's ways: " + ways) << "\n";
   return 0;
 }

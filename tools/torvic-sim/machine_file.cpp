@@ -246,15 +246,12 @@ class DuplicateKeyCheck {
 // as NT 4.0's).
 host::ReactOsLegacyPath parse_reactos(const json &j, const std::string &path) {
   if (!j.is_object()) fail(path, "must be an object");
-  only_keys(j, path, {"claim_returns_bus_number", "board_ranges_held_by_pnp_node", "one_find_adapter_call"});
+  std::vector<std::string> keys;
+  for (const ReactOsSwitch &s : kReactOsSwitches) keys.emplace_back(s.key);
+  only_keys(j, path, keys);
   host::ReactOsLegacyPath r;
-  if (j.contains("claim_returns_bus_number"))
-    r.claim_returns_bus_number = boolean(j["claim_returns_bus_number"], path + ".claim_returns_bus_number");
-  if (j.contains("board_ranges_held_by_pnp_node"))
-    r.board_ranges_held_by_pnp_node =
-        boolean(j["board_ranges_held_by_pnp_node"], path + ".board_ranges_held_by_pnp_node");
-  if (j.contains("one_find_adapter_call"))
-    r.one_find_adapter_call = boolean(j["one_find_adapter_call"], path + ".one_find_adapter_call");
+  for (const ReactOsSwitch &s : kReactOsSwitches)
+    if (j.contains(s.key)) r.*s.on = boolean(j[s.key], path + "." + s.key);
   return r;
 }
 
@@ -363,9 +360,8 @@ ordered_json machine_to_json(const host::MachineConfig &config) {
     out["faults"].push_back(fault);
   }
   out["config_info_length"] = config.config_info_length;
-  out["reactos"] = {{"claim_returns_bus_number", config.reactos.claim_returns_bus_number},
-                    {"board_ranges_held_by_pnp_node", config.reactos.board_ranges_held_by_pnp_node},
-                    {"one_find_adapter_call", config.reactos.one_find_adapter_call}};
+  out["reactos"] = ordered_json::object();
+  for (const ReactOsSwitch &s : kReactOsSwitches) out["reactos"][s.key] = config.reactos.*s.on;
   return out;
 }
 
