@@ -14,6 +14,9 @@ packages=(cmake ninja-build g++ binutils pkg-config libgtest-dev libgmock-dev li
           # the 32-bit host build, with GoogleTest and torvic-sim's PNG and
           # digest libraries for i386
           gcc-multilib g++-multilib libgtest-dev:i386 libgmock-dev:i386 libpng-dev:i386 libssl-dev:i386
+          # the sanitizer build: clang, with its sanitizer runtimes (only
+          # recommended by clang, so named)
+          clang libclang-rt-14-dev
           "$@")
 
 as_root() {
