@@ -8,6 +8,8 @@
 // how the host video port reports any access outside what the driver was
 // given) ends the run; so does a board claimed twice, and, on a machine of
 // good boards where no fault fired, a board not found.
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

@@ -3,11 +3,12 @@
 """Where the test command's time went, from what its builds leave behind.
 
 For each build folder under build/ (default: default, nt, m32, asan) it reads
-Ninja's log (.ninja_log: the start and end of every compile and link of the
-last build) and CTest's record of each test's time
-(Testing/Temporary/CTestCostData.txt), and prints, as Markdown tables:
-compiler seconds by target, the ten slowest compiles, and the ten slowest
-tests with each set's total. Run it after scripts/test.sh.
+Ninja's log (.ninja_log: the start and end of each compile and link, the
+last time it ran) and CTest's record of each test's time
+(Testing/Temporary/CTestCostData.txt: the mean over the runs it has seen),
+and prints, as Markdown tables: compiler seconds by target, the ten slowest
+compiles, and the ten slowest tests with each set's total. Run it after
+scripts/test.sh in a fresh clone, where each holds one run.
 
 Usage: scripts/time-report.py [BUILD...]
 """
@@ -20,7 +21,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 
 def ninja_entries(folder):
-    """(seconds, output) for each step of the last build in FOLDER."""
+    """(seconds, output) for each step of FOLDER's build, its last run."""
     log = folder / ".ninja_log"
     if not log.exists():
         return []
@@ -41,12 +42,13 @@ def ninja_entries(folder):
 def target_of(output):
     match = re.match(r"CMakeFiles/([^/]+)\.dir/", output)
     if match:
-        return match.group(1) + (" (precompiled header)" if output.endswith(".gch") else "")
+        header = output.endswith((".gch", ".pch"))
+        return match.group(1) + (" (precompiled header)" if header else "")
     return "links and generated files"
 
 
 def test_costs(folder):
-    """(seconds, name) for each test in FOLDER's last ctest run."""
+    """(seconds, name) for each test CTest has run in FOLDER."""
     data = folder / "Testing/Temporary/CTestCostData.txt"
     if not data.exists():
         return []

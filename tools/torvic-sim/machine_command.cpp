@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // torvic-sim machine: the embedded default machine file, or one of the user's checked.
+#include <nlohmann/json.hpp>
+
 #include <iostream>
 
 #include "commands.h"

@@ -8,6 +8,8 @@
 #include "host/common/text.h"
 #include "input_files.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cmath>
 #include <set>
 #include <sstream>

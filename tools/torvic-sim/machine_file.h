@@ -3,7 +3,7 @@
 // embedded default machine written out as such a file.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <stdexcept>
 #include <string>

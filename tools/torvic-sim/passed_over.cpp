@@ -3,6 +3,8 @@
 // the machine saw the driver do.
 #include "passed_over.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 
 #include "host/common/text.h"
