@@ -72,7 +72,7 @@ done >"$out/m32.files"
 
 # ---- clang-tidy ----------------------------------------------------------------------
 # One list of (database, source) for all three, so that both jobs stay busy
-# to the end, with the test programs, the slowest by far, first; one log per
+# to the end, with the test programs, the slowest sources, first; one log per
 # source, and each source's time in tidy.times.
 started=$SECONDS
 rm -rf "$out/tidy" "$out/tidy.times" && mkdir -p "$out/tidy"

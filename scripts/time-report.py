@@ -27,16 +27,14 @@ def ninja_entries(folder):
         return []
     newest = {}
     for line in log.read_text().splitlines()[1:]:
-        start, end, _, output, _ = line.split("\t")
-        newest[output] = (int(end) - int(start)) / 1000
-    # A step with several outputs is logged once per output: count it once.
-    seen, entries = set(), []
-    for output, seconds in newest.items():
-        key = (seconds, re.sub(r"^/.*?/build/[^/]+/", "", output))
-        if key not in seen:
-            seen.add(key)
-            entries.append((seconds, key[1]))
-    return entries
+        start, end, _, output, command_hash = line.split("\t")
+        newest[output] = (int(start), int(end), command_hash)
+    # A step with several outputs is logged once per output, with the same
+    # times and command: count it once, named by its first output.
+    steps = {}
+    for output, step in newest.items():
+        steps.setdefault(step, output.removeprefix(f"{folder}/"))
+    return [((end - start) / 1000, output) for (start, end, _), output in steps.items()]
 
 
 def target_of(output):
